@@ -1,0 +1,55 @@
+// The controller's side of the device message bus.
+#include <syslog.h>
+#include <unistd.h>
+
+#include "core/CastController.h"
+#include "core/Log.h"
+#include "core/Messages.h"
+
+using android::AMessage;
+using android::sp;
+
+void CastController::RegisterWithVemo() {
+    orvix::Log(LOG_INFO, "castcontroller: %s() Entered ", __func__);
+    mVemoHelper = new android::VEMOHelper();
+    while (!mVemoHelper->verifyConnection_l()) {
+        android::SleepUs(3000000);
+    }
+    for (int32_t mid : {kMidDeviceName, kMidClientRequest, kMidSuspendReason7, kMidSuspendReason3,
+                        kMidSuspendReason3Alt, kMidClientReply, kMidOemTimezone}) {
+        mVemoMids.add(mid);
+    }
+    mVemoHelper->registerListener(sp<android::IVemoAlerts>(this), mVemoMids);
+}
+
+void CastController::MessageBoxAlert(int32_t mid) {
+    orvix::Log(LOG_INFO, "castcontroller: %s() Received VEMO alert for MID %d TID:%d", __func__,
+               mid, static_cast<int>(gettid()));
+    switch (mid) {
+        case kMidSuspendReason7:
+            HandleCastSuspend(7);
+            break;
+        case kMidSuspendReason3:
+        case kMidSuspendReason3Alt:
+            HandleCastSuspend(3);
+            break;
+        case kMidDeviceName:
+        case kMidClientRequest: {
+            std::string payload;
+            mVemoHelper->readRemoteMessage(mid, payload);
+            bool isName = mid == kMidDeviceName;
+            sp<AMessage> msg = newMessage(isName ? kWhatSetCastName : kWhatClientRequest);
+            msg->setString(isName ? kKeyCastDeviceName : kKeyMessageData, payload.c_str(),
+                           static_cast<ssize_t>(payload.size()));
+            msg->post();
+            break;
+        }
+        case kMidOemTimezone:
+            newMessage(kWhatOemTimezone)->post();
+            break;
+        default:
+            break;
+    }
+}
+
+void CastController::MessageBoxStatus(int32_t /*status*/) {}

@@ -1,0 +1,3 @@
+#include "core/OrvixCast.h"
+
+int main() { return OrvixCastMain(); }

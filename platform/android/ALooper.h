@@ -1,0 +1,69 @@
+// A message looper with a thread of its own: messages run one at a time in due order,
+// equal due times in post order.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/android/AHandler.h"
+#include "platform/android/AMessage.h"
+#include "platform/android/RefBase.h"
+#include "platform/android/Thread.h"
+
+namespace android {
+
+class ALooper : public RefBase {
+public:
+    typedef android::handler_id handler_id;
+
+    ALooper();
+
+    // Ids start at 1 and are unique in the process.
+    handler_id registerHandler(const sp<AHandler>& handler);
+    void unregisterHandler(handler_id handlerID);
+
+    void setName(const char* name);
+    const char* getName() const { return mName.c_str(); }
+
+    // runOnCallingThread true runs the loop on the caller until stop(); otherwise the looper
+    // starts a thread named after itself. canCallJava and priority are accepted for the
+    // platform's sake and ignored.
+    status_t start(bool runOnCallingThread = false, bool canCallJava = false,
+                   int32_t priority = PRIORITY_DEFAULT);
+    status_t stop();
+
+    static int64_t GetNowUs();
+
+protected:
+    virtual ~ALooper();
+
+private:
+    friend class AMessage;
+    friend class ALooperRoster;
+
+    struct Event {
+        int64_t whenUs;
+        uint64_t seq;
+        sp<AMessage> message;
+    };
+
+    void post(const sp<AMessage>& msg, int64_t delayUs);
+    bool loop();
+    void deliver(const sp<AMessage>& msg);
+
+    std::string mName = "ALooper";
+    std::mutex mLock;
+    std::condition_variable mQueueChanged;
+    std::list<Event> mEventQueue;
+    uint64_t mNextSeq = 0;
+    bool mStopping = false;
+    bool mRunning = false;
+    bool mRunningLocally = false;
+    std::thread mThread;
+};
+
+}  // namespace android

@@ -1,0 +1,32 @@
+// The one clock of the process. Every sleep and timed wait of the daemon, and every delayed
+// looper post, goes through it, so tests can replace real time with time they drive.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace android {
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Monotonic time in microseconds.
+    virtual int64_t nowUs() = 0;
+    // Sleeps for the whole duration; an interrupted sleep goes on with the time left.
+    virtual void sleepUs(int64_t durationUs) = 0;
+    // Waits on cv (lock held) until notified or until nowUs() reaches deadlineUs.
+    // Spurious returns are allowed; callers re-check their condition.
+    virtual void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                           int64_t deadlineUs) = 0;
+};
+
+// The process's clock: real monotonic time unless a test installed another.
+Clock& SystemClock();
+// Installs clock (nullptr restores real time). The clock must outlive every user.
+void SetSystemClock(Clock* clock);
+
+// Convenience for the daemon: sleep through the process clock.
+inline void SleepUs(int64_t durationUs) { SystemClock().sleepUs(durationUs); }
+
+}  // namespace android
