@@ -29,8 +29,19 @@ public:
 private:
     friend struct CastControlObserverPeer;  // tests
 
+    // Forgets what earlier cast statuses posted (tests start each case afresh).
+    static void ForgetRememberedStatus();
+    // The media position in whole seconds, truncated toward zero and kept inside int32.
+    static int32_t SecondsOf(double seconds);
+
+    android::sp<android::AMessage> newMessage(uint32_t what) const;
+    void HandleMediaMetadata(const chromecast::MediaMetadata& metadata,
+                             const android::sp<android::AMessage>& msg);
+    void SetCastPlaybackState(int32_t playerState);
     // The play-position reporter's body; runs until the observer is destroyed.
     void HandleCurrentTimeData();
+    // Gives the speaker back when the control disconnects while cast is the current source.
+    void HandleGracefulCleanup();
 
     int32_t mLastPlayerState;
     android::sp<CastController> mController;

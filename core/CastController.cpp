@@ -25,6 +25,7 @@ CastController::CastController()
 
 CastController::~CastController() {
     orvix::Log(LOG_INFO, "castcontroller: %s() Entered", "~CastController");
+    StopMonitors();
     // The looper is not stopped explicitly: it ends with its last reference.
     mLooper.clear();
     mHandler.clear();
@@ -60,9 +61,11 @@ bool CastController::threadLoop() {
         return false;
     }
     CastCliInit();
+    std::thread eureka(&CastController::ReadEurekaInfoCurl, this);
     if (setvemovolume) {
         setvemovolume();
     }
+    eureka.join();
     orvix::Log(LOG_NOTICE, "castcontroller: %s() Deallocate Read eureka thread resources!",
                __func__);
     orvix::Log(LOG_INFO,
@@ -74,8 +77,7 @@ bool CastController::threadLoop() {
     }
     orvix::Log(LOG_ERR, "castcontroller: %s() thread woken up, stopping castcontrol", __func__);
     CastCliExit();
-    orvix::Log(LOG_ERR, "castcontroller: %s() All resources cleaned up! destroying bye!",
-               __func__);
+    orvix::Log(LOG_ERR, "castcontroller: %s() All resources cleaned up! destroying bye!", __func__);
     return false;
 }
 

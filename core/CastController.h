@@ -50,8 +50,8 @@ public:
     void HandleClientGetRequest(const Json::Value& request);
     void HandleClientSetRequest(const Json::Value& request);
     void HandleOnCastResponse(const android::sp<android::AMessage>& msg);
-    void HandleClientResponsejson(int32_t code, std::string& reply,
-                                  const ClientSetRequest& request, int32_t requestId);
+    void HandleClientResponsejson(int32_t code, std::string& reply, const ClientSetRequest& request,
+                                  int32_t requestId);
     static std::string ResultCodeToMessage(int32_t code);
 
     // Cast session (looper thread, except the version monitor).
@@ -91,11 +91,19 @@ private:
     bool threadLoop() override;
     // Builds a message for this controller's handler.
     android::sp<android::AMessage> newMessage(uint32_t what) const;
+    // Sends payload to the bus's remote clients; the result is not looked at anywhere.
+    void WriteBus(int32_t mid, const std::string& payload);
+    // The device's name: the bus's (when readBus), else the device's, else the fallback.
+    std::string LookUpDeviceName(bool readBus);
+    // One monitor period; false when the monitors are being stopped.
+    bool MonitorSleep();
+    // Ends every version monitor before the controller goes away.
+    void StopMonitors();
 
     std::unordered_map<int32_t, ClientSetRequest> mPendingRequests;  // looper thread
-    std::shared_ptr<CastControlObserver> mObserver;                   // mObjectsMutex
-    std::shared_ptr<chromecast::CastControl> mCastControl;            // mObjectsMutex
-    android::sp<CastSourceSwitchListener> mSourceSwitchListener;      // mObjectsMutex
+    std::shared_ptr<CastControlObserver> mObserver;                  // mObjectsMutex
+    std::shared_ptr<chromecast::CastControl> mCastControl;           // mObjectsMutex
+    android::sp<CastSourceSwitchListener> mSourceSwitchListener;     // mObjectsMutex
     android::Vector<int32_t> mVemoMids;
     android::sp<android::ALooper> mLooper;
     android::sp<android::AHandlerReflector<CastController>> mHandler;
@@ -104,13 +112,19 @@ private:
     bool mControlConnected;       // looper thread
     std::mutex mStopMutex;
     std::condition_variable mStopCondition;
-    bool mStopRequested;           // mStopMutex
-    int32_t mTimezoneRequestId;    // looper thread
-    std::string mTimezone;         // looper thread
+    bool mStopRequested;         // mStopMutex
+    int32_t mTimezoneRequestId;  // looper thread
+    std::string mTimezone;       // looper thread
     // Written on the looper thread and reset by the release worker: mNowPlayingMutex.
     NowPlayingInfo mNowPlaying;
     std::mutex mNowPlayingMutex;
     std::string mCastLiteVersion;  // mVersionMutex
     std::mutex mVersionMutex;
     mutable std::mutex mObjectsMutex;
+    // Version monitors run detached and use this object without a reference of their own;
+    // the destructor waits for them.
+    std::mutex mMonitorMutex;
+    std::condition_variable mMonitorCondition;
+    int mActiveMonitors = 0;     // mMonitorMutex
+    bool mStopMonitors = false;  // mMonitorMutex
 };

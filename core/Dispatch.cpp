@@ -32,6 +32,39 @@ void CastController::onMessageReceived(const sp<AMessage>& msg) {
         return;
     }
     switch (msg->what()) {
+        case kWhatOemTimezone:
+            HandleOEMTimezoneData();
+            return;
+        case kWhatMultizoneDelay:
+            HandleMultiZoneDelay(msg);
+            return;
+        case kWhatTriggerCastStatus:
+            TriggerCastStatus();
+            return;
+        case kWhatControlConnected:
+            HandleOnControlConnected();
+            return;
+        case kWhatCastStatus:
+            HandleOnCastStatusResponse(msg);
+            return;
+        case kWhatMediaStatus:
+            HandleOnMediaStatus(msg);
+            return;
+        case kWhatSourceSwitch:
+            HandleSourceSwitchEvent();
+            return;
+        case kWhatPlayControl:
+            HandleOnPlaycontrolEvent(msg);
+            return;
+        case kWhatVolumeEvent:
+            HandleOnVolumeEvent(msg);
+            return;
+        case kWhatClientRequest:
+            HandleClientRequest(msg);
+            return;
+        case kWhatCastResponse:
+            HandleOnCastResponse(msg);
+            return;
         case kWhatSetCastName: {
             android::AString name;
             if (!msg->findString(kKeyCastDeviceName, &name) || name.empty() ||

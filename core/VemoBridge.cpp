@@ -5,6 +5,7 @@
 #include "core/CastController.h"
 #include "core/Log.h"
 #include "core/Messages.h"
+#include "device/VolumeMute.h"
 
 using android::AMessage;
 using android::sp;
@@ -20,6 +21,11 @@ void CastController::RegisterWithVemo() {
         mVemoMids.add(mid);
     }
     mVemoHelper->registerListener(sp<android::IVemoAlerts>(this), mVemoMids);
+    // The controller lives for the process, so the slots may hold it plainly.
+    onVolumeMuteCallback = [](const int& mid, const std::string& payload, VolumeMediaType type) {
+        ReportVolumeMute(mid, payload, type);
+    };
+    setvemovolume = [this]() { SyncDeviceVolumeToCast(mVemoHelper); };
 }
 
 void CastController::MessageBoxAlert(int32_t mid) {
@@ -53,3 +59,9 @@ void CastController::MessageBoxAlert(int32_t mid) {
 }
 
 void CastController::MessageBoxStatus(int32_t /*status*/) {}
+
+void CastController::WriteBus(int32_t mid, const std::string& payload) {
+    if (mVemoHelper != nullptr) {
+        mVemoHelper->writeRemoteMessage(mid, payload, 0);
+    }
+}

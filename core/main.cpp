@@ -1,3 +1,5 @@
 #include "core/OrvixCast.h"
 
-int main() { return OrvixCastMain(); }
+int main() {
+    return OrvixCastMain();
+}

@@ -19,7 +19,9 @@ public:
     void OnPlayControlEvent(const char* event) override;
     void OnVolumeChangeEvent(const char* volume) override;
 
+    // The release procedure behind releaseResourceCallback; runs on a release worker.
+    void ReleaseResources(bool switched);
+
 private:
-    friend struct CastSourceSwitchListenerPeer;  // tests
     android::sp<CastController> mController;
 };

@@ -1,0 +1,141 @@
+// The timezone, carried from the device to the receiver and applied from the receiver to the
+// device's zone link, timezone file and settings.
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "core/CastController.h"
+#include "core/Constants.h"
+#include "core/Log.h"
+
+namespace {
+
+const std::string kZoneInfoDir = "/usr/share/zoneinfo/";
+
+// A zone name as the zoneinfo database forms them ("Europe/Berlin", "Etc/GMT+5",
+// "America/Argentina/Buenos_Aires"): slash-separated names of letters, digits and "_+-.",
+// none empty, none starting with a dot. Anything else could climb out of the zoneinfo folder
+// or, in a command line, do something other than name a zone; it is refused.
+bool IsZoneName(const std::string& zone) {
+    if (zone.empty() || zone.size() > 255) return false;
+    size_t start = 0;
+    while (start <= zone.size()) {
+        size_t end = zone.find('/', start);
+        if (end == std::string::npos) end = zone.size();
+        if (end == start || zone[start] == '.') return false;
+        for (size_t i = start; i < end; ++i) {
+            char c = zone[i];
+            bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                      c == '_' || c == '+' || c == '-' || c == '.';
+            if (!ok) return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// Points linkPath at target the way "ln -sf" would, but without a shell and without a moment
+// where the link is missing: a new link is made beside it and renamed over it.
+bool ReplaceSymlink(const std::string& target, const std::string& linkPath) {
+    std::string temporary = linkPath + ".new." + std::to_string(getpid());
+    unlink(temporary.c_str());
+    if (symlink(target.c_str(), temporary.c_str()) != 0) {
+        return false;
+    }
+    if (rename(temporary.c_str(), linkPath.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+struct flock WholeFileLock(short type) {
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;
+    lock.l_pid = getpid();
+    return lock;
+}
+
+}  // namespace
+
+void CastController::HandleOEMTimezoneData() {
+    orvix::Log(LOG_INFO, "castcontroller: %s() Set Timezone request!", __func__);
+    std::shared_ptr<chromecast::CastControl> control = castControl();
+    if (control == nullptr) {
+        orvix::Log(LOG_NOTICE,
+                   "castcontroller: %s() cast control is unreachable! update while accepting ToS",
+                   __func__);
+        return;
+    }
+    std::string zone;
+    GetEnvItemByName(kTimeZone, zone);
+    if (zone.empty()) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() Timezone data is empty! data:'%s'", __func__,
+                   zone.c_str());
+        return;
+    }
+    mTimezoneRequestId = control->SetTimezone(zone);
+    if (mTimezoneRequestId != -1) {
+        mTimezone = zone;
+    }
+    orvix::Log(LOG_NOTICE, "castcontroller: %s() timezone:%s request id:%d", __func__, zone.c_str(),
+               mTimezoneRequestId);
+}
+
+void CastController::HandleCastTimezoneData(const std::string& zone) {
+    // The command this amounts to, kept for the log lines.
+    std::string command = "ln -sf " + kZoneInfoDir + zone + " " + kLocalTimeLinkPath;
+    if (!IsZoneName(zone)) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() Failed to point to new timezone, command: %s",
+                   __func__, command.c_str());
+        return;
+    }
+    // Like the command's exit status, a link the file system refuses is not a failure here:
+    // the file step below reports what is missing.
+    ReplaceSymlink(kZoneInfoDir + zone, kLocalTimeLinkPath);
+    orvix::Log(LOG_NOTICE,
+               "castcontroller: %s() Successfully pointed to timezone configured in GHome! "
+               "Command: %s",
+               __func__, command.c_str());
+
+    int fd = open(kTimezoneFilePath.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() Failed to access file:%s", __func__,
+                   kTimezoneFilePath.c_str());
+        return;
+    }
+    struct flock lock = WholeFileLock(F_WRLCK);
+    if (fcntl(fd, F_SETLKW, &lock) != 0) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() Failed to acquire lock on:%s", __func__,
+                   kTimezoneFilePath.c_str());
+        close(fd);
+        return;
+    }
+    struct flock unlock = WholeFileLock(F_UNLCK);
+    std::ofstream stream(kTimezoneFilePath, std::ios::out | std::ios::trunc);
+    if (!stream.is_open()) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() Failed to write data to file:%s", __func__,
+                   kTimezoneFilePath.c_str());
+        fcntl(fd, F_SETLK, &unlock);
+        close(fd);
+        return;
+    }
+    stream << zone;
+    stream.flush();
+    // Unlock before closing the stream: closing any descriptor of the file would drop the
+    // lock anyway, and it must cover the write.
+    fcntl(fd, F_SETLK, &unlock);
+    stream.close();
+    close(fd);
+
+    mTimezone = zone;
+    SetEnvItemByName(kTimeZone, mTimezone);
+    android::SleepUs(100);
+}
