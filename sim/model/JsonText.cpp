@@ -11,7 +11,9 @@ std::string compactJson(const Json::Value& value) {
     return Json::writeString(builder, value);
 }
 
-std::string quoteJson(const std::string& text) { return compactJson(Json::Value(text)); }
+std::string quoteJson(const std::string& text) {
+    return compactJson(Json::Value(text));
+}
 
 bool parseJson(const std::string& text, Json::Value* out) {
     Json::CharReaderBuilder builder;

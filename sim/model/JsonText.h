@@ -3,11 +3,11 @@
 // wrong type; these never do).
 #pragma once
 
+#include <json/json.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
-
-#include <json/json.h>
 
 namespace orvix::model {
 
@@ -19,7 +19,8 @@ std::string quoteJson(const std::string& text);
 bool parseJson(const std::string& text, Json::Value* out);
 
 // Member readers: false when the member is there but of the wrong type or out of range.
-// A missing or null member leaves the target unchanged and succeeds.
+// A missing or null member succeeds and leaves the target unchanged, except for the optional
+// string, which becomes nullopt.
 bool readInt32(const Json::Value& object, const char* key, int32_t* out);
 bool readDouble(const Json::Value& object, const char* key, double* out);
 bool readBool(const Json::Value& object, const char* key, bool* out);

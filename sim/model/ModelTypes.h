@@ -20,6 +20,13 @@ struct TimelineEntry {
     std::string line;
 };
 
+// A timeline entry whose line starts with the model's area, padded so the texts line up.
+inline TimelineEntry timelineEntry(const Stamp& stamp, const char* area, const std::string& text) {
+    std::string line(area);
+    if (line.size() < 8) line.resize(8, ' ');
+    return TimelineEntry{stamp, line + " " + text};
+}
+
 // Who made a write: one of the daemon's clients, or a device app (test, control CLI).
 enum class Origin { Daemon, App };
 

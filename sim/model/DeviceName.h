@@ -1,0 +1,44 @@
+// The device's user-visible name as getFriendlyName reports it, with the status it returns.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/model/ModelTypes.h"
+#include "sim/model/Sequencer.h"
+
+namespace orvix::model {
+
+class DeviceName {
+public:
+    explicit DeviceName(Sequencer& sequencer);
+
+    // Empty name, status 0, no record.
+    void reset();
+
+    void setName(const std::string& name);
+    // What getFriendlyName returns from now on (0 is success).
+    void setStatus(int status);
+
+    // getFriendlyName: fills name (whatever the status) and returns the status.
+    int get(std::string* name) const;
+    std::string name() const;
+
+    void collectTimeline(std::vector<TimelineEntry>* out) const;
+
+private:
+    struct Note {
+        Stamp stamp;
+        std::string text;
+    };
+
+    Sequencer& mSequencer;
+    // Guards everything below.
+    mutable std::mutex mLock;
+    std::string mName;
+    int mStatus = 0;
+    std::vector<Note> mNotes;
+};
+
+}  // namespace orvix::model

@@ -1,0 +1,64 @@
+// The receiver's local setup service (the HTTP endpoint the daemon reads its consent record
+// from): what it answers, whether it answers at all, and a record of each request.
+#pragma once
+
+#include <json/json.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/model/ModelTypes.h"
+#include "sim/model/Sequencer.h"
+
+namespace orvix::model {
+
+struct SetupAnswer {
+    // False: the service does not answer (connection refused).
+    bool up = true;
+    int status = 200;
+    std::string body = "{}";
+};
+
+struct SetupRequest {
+    Stamp stamp;
+    std::string path;
+    SetupAnswer answer;
+};
+
+class SetupService {
+public:
+    explicit SetupService(Sequencer& sequencer);
+
+    // Up, status 200, body "{}", empty log.
+    void reset();
+
+    // The body is kept as given, valid JSON or not, so bad answers can be served too.
+    void setBody(const std::string& body);
+    void setStatus(int status);
+    void setUp(bool up);
+    SetupAnswer current() const;
+
+    // A request arrived for path: records it and returns what to answer.
+    SetupAnswer answer(const std::string& path);
+
+    std::vector<SetupRequest> requests() const;
+    // [{"seq":N,"path":"...","up":true,"status":200}]
+    Json::Value logJson() const;
+    void collectTimeline(std::vector<TimelineEntry>* out) const;
+
+private:
+    struct Note {
+        Stamp stamp;
+        std::string text;
+    };
+
+    Sequencer& mSequencer;
+    // Guards everything below.
+    mutable std::mutex mLock;
+    SetupAnswer mAnswer;
+    std::vector<SetupRequest> mRequests;
+    std::vector<Note> mNotes;
+};
+
+}  // namespace orvix::model

@@ -1,0 +1,162 @@
+#include "sim/model/SourceSwitchService.h"
+
+#include "sim/model/JsonText.h"
+
+namespace orvix::model {
+
+const char* sourceOpName(SourceOp op) {
+    switch (op) {
+        case SourceOp::PlayMySource:
+            return "PlayMySource";
+        case SourceOp::UpdatePlayerState:
+            return "UpdatePlayerState";
+        case SourceOp::NotifyPlaybackStopped:
+            return "NotifyPlaybackStopped";
+        case SourceOp::DisconnectMySource:
+            return "DisconnectMySource";
+        case SourceOp::UpdateAppVolume:
+            return "UpdateAppVolume";
+        case SourceOp::UpdateAppMuteStat:
+            return "UpdateAppMuteStat";
+    }
+    return "?";
+}
+
+namespace {
+
+Json::Value args0() {
+    return Json::Value(Json::arrayValue);
+}
+
+Json::Value args1(Json::Value a) {
+    Json::Value args(Json::arrayValue);
+    args.append(std::move(a));
+    return args;
+}
+
+}  // namespace
+
+SourceSwitchService::SourceSwitchService(Sequencer& sequencer) : mSequencer(sequencer) {}
+
+void SourceSwitchService::reset() {
+    std::lock_guard<std::mutex> guard(mLock);
+    mGrant = true;
+    mHasListener = false;
+    mCalls.clear();
+    mNotes.clear();
+}
+
+void SourceSwitchService::setGrant(bool grant) {
+    std::lock_guard<std::mutex> guard(mLock);
+    mGrant = grant;
+    mNotes.push_back(Note{mSequencer.next(), grant ? "grant yes" : "grant no"});
+}
+
+bool SourceSwitchService::grant() const {
+    std::lock_guard<std::mutex> guard(mLock);
+    return mGrant;
+}
+
+bool SourceSwitchService::playMySource(bool withListener, int32_t sourceType) {
+    std::lock_guard<std::mutex> guard(mLock);
+    const bool granted = mGrant;
+    recordLocked(SourceOp::PlayMySource, args1(sourceType), granted, withListener);
+    return granted;
+}
+
+int32_t SourceSwitchService::updatePlayerState(bool withListener, int32_t state) {
+    std::lock_guard<std::mutex> guard(mLock);
+    recordLocked(SourceOp::UpdatePlayerState, args1(state), 0, withListener);
+    return 0;
+}
+
+int32_t SourceSwitchService::notifyPlaybackStopped(bool withListener) {
+    std::lock_guard<std::mutex> guard(mLock);
+    recordLocked(SourceOp::NotifyPlaybackStopped, args0(), 0, withListener);
+    return 0;
+}
+
+int32_t SourceSwitchService::disconnectMySource(bool withListener) {
+    std::lock_guard<std::mutex> guard(mLock);
+    recordLocked(SourceOp::DisconnectMySource, args0(), 0, withListener);
+    return 0;
+}
+
+int32_t SourceSwitchService::updateAppVolume(const std::string& volume) {
+    std::lock_guard<std::mutex> guard(mLock);
+    recordLocked(SourceOp::UpdateAppVolume, args1(volume), 0, false);
+    return 0;
+}
+
+int32_t SourceSwitchService::updateAppMuteStat(bool muted) {
+    std::lock_guard<std::mutex> guard(mLock);
+    recordLocked(SourceOp::UpdateAppMuteStat, args1(muted), 0, false);
+    return 0;
+}
+
+bool SourceSwitchService::hasListener() const {
+    std::lock_guard<std::mutex> guard(mLock);
+    return mHasListener;
+}
+
+std::optional<SourceNotification> SourceSwitchService::sourceSwitch() {
+    return notify(SourceNotification{SourceNotification::Kind::SourceSwitch, ""}, "switch");
+}
+
+std::optional<SourceNotification> SourceSwitchService::playControl(const std::string& word) {
+    return notify(SourceNotification{SourceNotification::Kind::PlayControl, word},
+                  "play-control " + quoteJson(word));
+}
+
+std::optional<SourceNotification> SourceSwitchService::volume(const std::string& text) {
+    return notify(SourceNotification{SourceNotification::Kind::VolumeChange, text},
+                  "volume " + quoteJson(text));
+}
+
+std::optional<SourceNotification> SourceSwitchService::notify(SourceNotification notification,
+                                                              const std::string& description) {
+    std::lock_guard<std::mutex> guard(mLock);
+    if (!mHasListener) {
+        mNotes.push_back(Note{mSequencer.next(), "-> " + description + " (no listener yet)"});
+        return std::nullopt;
+    }
+    mNotes.push_back(Note{mSequencer.next(), "-> " + description});
+    return notification;
+}
+
+std::vector<SourceCall> SourceSwitchService::calls() const {
+    std::lock_guard<std::mutex> guard(mLock);
+    return mCalls;
+}
+
+Json::Value SourceSwitchService::logJson() const {
+    std::lock_guard<std::mutex> guard(mLock);
+    Json::Value out(Json::arrayValue);
+    for (const SourceCall& c : mCalls) {
+        Json::Value entry(Json::objectValue);
+        entry["seq"] = Json::Int64(c.stamp.seq);
+        entry["op"] = sourceOpName(c.op);
+        entry["args"] = c.args;
+        entry["result"] = c.result;
+        out.append(entry);
+    }
+    return out;
+}
+
+void SourceSwitchService::collectTimeline(std::vector<TimelineEntry>* out) const {
+    std::lock_guard<std::mutex> guard(mLock);
+    for (const SourceCall& c : mCalls) {
+        out->push_back(timelineEntry(
+            c.stamp, "source",
+            std::string(sourceOpName(c.op)) + compactJson(c.args) + " = " + compactJson(c.result)));
+    }
+    for (const Note& n : mNotes) out->push_back(timelineEntry(n.stamp, "source", n.text));
+}
+
+void SourceSwitchService::recordLocked(SourceOp op, Json::Value args, Json::Value result,
+                                       bool withListener) {
+    if (withListener) mHasListener = true;
+    mCalls.push_back(SourceCall{mSequencer.next(), op, std::move(args), std::move(result)});
+}
+
+}  // namespace orvix::model

@@ -1,0 +1,61 @@
+#include "sim/model/World.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+namespace orvix::model {
+
+World::World()
+    : mBus(mSequencer),
+      mSettings(mSequencer),
+      mDeviceName(mSequencer),
+      mSource(mSequencer),
+      mUi(mSequencer),
+      mReceiver(mSequencer),
+      mSetup(mSequencer),
+      mSyslog(mSequencer) {}
+
+void World::reset() {
+    mBus.reset();
+    mSettings.reset();
+    mDeviceName.reset();
+    mSource.reset();
+    mUi.reset();
+    mReceiver.reset();
+    mSetup.reset();
+    mSyslog.reset();
+    mSequencer.reset();
+}
+
+std::vector<std::string> World::timeline() const {
+    std::vector<TimelineEntry> entries;
+    mBus.collectTimeline(&entries);
+    mSettings.collectTimeline(&entries);
+    mDeviceName.collectTimeline(&entries);
+    mSource.collectTimeline(&entries);
+    mUi.collectTimeline(&entries);
+    mReceiver.collectTimeline(&entries);
+    mSetup.collectTimeline(&entries);
+    mSyslog.collectTimeline(&entries);
+    std::sort(entries.begin(), entries.end(), [](const TimelineEntry& a, const TimelineEntry& b) {
+        return a.stamp.seq < b.stamp.seq;
+    });
+    std::vector<std::string> lines;
+    lines.reserve(entries.size());
+    for (const TimelineEntry& e : entries) {
+        char prefix[48];
+        std::snprintf(prefix, sizeof prefix, "%6" PRIu64 " %9.3f ", e.stamp.seq,
+                      static_cast<double>(e.stamp.us) / 1e6);
+        lines.push_back(prefix + e.line);
+    }
+    return lines;
+}
+
+Json::Value World::timelineJson() const {
+    Json::Value out(Json::arrayValue);
+    for (const std::string& line : timeline()) out.append(line);
+    return out;
+}
+
+}  // namespace orvix::model

@@ -1,0 +1,237 @@
+#include "tests/fakes/FakeCastControl.h"
+
+#include "platform/cast/CastCli.h"
+#include "tests/fakes/FakeWorld.h"
+
+namespace orvix::fakes {
+
+namespace {
+
+using model::CastEvent;
+using model::CastOp;
+
+Json::Value noArgs() {
+    return Json::Value(Json::arrayValue);
+}
+
+Json::Value oneArg(Json::Value value) {
+    Json::Value args(Json::arrayValue);
+    args.append(std::move(value));
+    return args;
+}
+
+const char* textOrNull(const std::optional<std::string>& text) {
+    return text ? text->c_str() : nullptr;
+}
+
+void deliverStatus(chromecast::CastControl::Observer* observer, const model::CastStatusData& s) {
+    chromecast::RunningApp app;
+    chromecast::CastStatus status;
+    status.name = textOrNull(s.name);
+    status.castState = s.castState;
+    status.buildNumber = textOrNull(s.buildNumber);
+    status.timezone = textOrNull(s.timezone);
+    status.locale = textOrNull(s.locale);
+    status.usageReport = s.usageReport;
+    if (s.appName) {
+        app.appName = s.appName->c_str();
+        status.runningApp = &app;
+    }
+    observer->OnCastStatus(status);
+}
+
+void deliverMedia(chromecast::CastControl::Observer* observer, const model::MediaStatusData& m) {
+    chromecast::MediaImage image;
+    chromecast::MusicTrackMediaMetadata track;
+    chromecast::MediaMetadata metadata;
+    chromecast::MediaInfo info;
+    chromecast::MediaStatus status;
+    status.mediaSessionId = m.sessionId;
+    status.playerState = m.playerState;
+    status.currentTime = m.currentTime;
+    status.idleReason = m.idleReason;
+    if (m.mediaInfo) {
+        info.streamType = m.mediaInfo->streamType;
+        info.duration = m.mediaInfo->duration;
+        if (m.mediaInfo->metadata) {
+            const model::MediaMetadataData& md = *m.mediaInfo->metadata;
+            metadata.title = textOrNull(md.title);
+            metadata.metadataType = md.metadataType;
+            if (md.imageUrl) {
+                image.url = md.imageUrl->c_str();
+                metadata.images = &image;
+                metadata.imageCount = 1;
+            }
+            track.albumName = textOrNull(md.albumName);
+            track.albumArtist = textOrNull(md.albumArtist);
+            track.artist = textOrNull(md.artist);
+            metadata.musicTrack = &track;
+            info.metadata = &metadata;
+        }
+        status.mediaInfo = &info;
+    }
+    observer->OnMediaStatus(status);
+}
+
+}  // namespace
+
+FakeCastControl::FakeCastControl(Observer* observer) : mObserver(observer) {}
+
+FakeCastControl::~FakeCastControl() {
+    Fakes().detachCastControl(this);
+}
+
+int32_t FakeCastControl::request(CastOp op, const Json::Value& args) {
+    model::CastCallOutcome outcome = Fakes().world().receiver().call(op, args);
+    if (outcome.response) Fakes().postCastEvent(*outcome.response);
+    return outcome.value;
+}
+
+int32_t FakeCastControl::AcceptTos() {
+    return request(CastOp::AcceptTos, noArgs());
+}
+
+int32_t FakeCastControl::SetDeviceName(const std::string& name) {
+    return request(CastOp::SetDeviceName, oneArg(name));
+}
+
+int32_t FakeCastControl::SetTimezone(const std::string& zone) {
+    return request(CastOp::SetTimezone, oneArg(zone));
+}
+
+int32_t FakeCastControl::SetUsageReportOptIn(bool optIn) {
+    return request(CastOp::SetUsageReportOptIn, oneArg(optIn));
+}
+
+int32_t FakeCastControl::SendPlayCommand(int32_t command) {
+    return request(CastOp::SendPlayCommand, oneArg(command));
+}
+
+int32_t FakeCastControl::RequestCastStatus() {
+    return request(CastOp::RequestCastStatus, noArgs());
+}
+
+int32_t FakeCastControl::SetMultizoneDelay(int64_t delayUs) {
+    return request(CastOp::SetMultizoneDelay, oneArg(Json::Int64(delayUs)));
+}
+
+void FakeCastControl::Suspend(int32_t reason) {
+    Fakes().world().receiver().call(CastOp::Suspend, oneArg(reason));
+}
+
+void FakeCastControl::DeliverToObserver(Observer* observer, const CastEvent& event) {
+    switch (event.kind) {
+        case CastEvent::Kind::Connected:
+            observer->OnControlConnected();
+            break;
+        case CastEvent::Kind::Disconnected:
+            observer->OnControlDisconnected();
+            break;
+        case CastEvent::Kind::Status:
+            deliverStatus(observer, event.status);
+            break;
+        case CastEvent::Kind::Media:
+            deliverMedia(observer, event.media);
+            break;
+        case CastEvent::Kind::Response:
+            observer->OnResponse(event.requestId, event.code);
+            break;
+        default:
+            break;
+    }
+}
+
+void FakeCastControl::DeliverToCallbackVariable(const CastEvent& event) {
+    switch (event.kind) {
+        case CastEvent::Kind::Ready:
+            if (auto fn = OnCastCliReady) fn();
+            break;
+        case CastEvent::Kind::RequestResources:
+            if (auto fn = OnRequestResources) fn();
+            break;
+        case CastEvent::Kind::ReleaseResources:
+            if (auto fn = OnReleaseResources) fn();
+            break;
+        case CastEvent::Kind::Volume:
+            if (auto fn = OnCastCliVolumeChange) fn(event.value);
+            break;
+        case CastEvent::Kind::Mute:
+            if (auto fn = OnCastCliMuteChange) fn(event.value);
+            break;
+        default:
+            break;
+    }
+}
+
+void FakeCastControl::ResetCallbackVariables() {
+    OnCastCliMuteChange = nullptr;
+    OnCastCliVolumeChange = nullptr;
+    OnCastCliReady = nullptr;
+    OnRequestResources = nullptr;
+    OnReleaseResources = nullptr;
+    OnCastCliConnect = nullptr;
+    OnCastCliDisconnect = nullptr;
+}
+
+}  // namespace orvix::fakes
+
+namespace chromecast {
+
+CastControl* CastControl::Create(const std::string& socketPath, Observer* observer) {
+    using orvix::fakes::Fakes;
+    Json::Value args(Json::arrayValue);
+    args.append(socketPath);
+    if (Fakes().world().receiver().call(orvix::model::CastOp::Create, args).value == 0) {
+        return nullptr;
+    }
+    auto* control = new orvix::fakes::FakeCastControl(observer);
+    Fakes().attachCastControl(control);
+    return control;
+}
+
+}  // namespace chromecast
+
+namespace {
+
+int cliCall(orvix::model::CastOp op, Json::Value args = Json::Value(Json::arrayValue)) {
+    return orvix::fakes::Fakes().world().receiver().call(op, args).value;
+}
+
+Json::Value intArg(int32_t value) {
+    Json::Value args(Json::arrayValue);
+    args.append(value);
+    return args;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Start null like the library's; the daemon assigns the ones it uses.
+void (*OnCastCliMuteChange)(int mute) = nullptr;
+void (*OnCastCliVolumeChange)(int volume) = nullptr;
+void (*OnCastCliReady)(void) = nullptr;
+void (*OnRequestResources)(void) = nullptr;
+void (*OnReleaseResources)(void) = nullptr;
+void (*OnCastCliConnect)(void) = nullptr;
+void (*OnCastCliDisconnect)(void) = nullptr;
+
+int CastCliInit(void) {
+    return cliCall(orvix::model::CastOp::CastCliInit);
+}
+int CastCliExit(void) {
+    return cliCall(orvix::model::CastOp::CastCliExit);
+}
+int CastCliSyncVolume(int32_t volume) {
+    return cliCall(orvix::model::CastOp::CastCliSyncVolume, intArg(volume));
+}
+int CastCliSyncMute(int32_t mute) {
+    return cliCall(orvix::model::CastOp::CastCliSyncMute, intArg(mute));
+}
+int GrantResources(void) {
+    return cliCall(orvix::model::CastOp::GrantResources);
+}
+int RevokeResources(void) {
+    return cliCall(orvix::model::CastOp::RevokeResources);
+}
+}
