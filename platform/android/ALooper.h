@@ -22,7 +22,8 @@ public:
 
     ALooper();
 
-    // Ids start at 1 and are unique in the process.
+    // Ids start at 1 and are unique in the process; INVALID_OPERATION when the handler is
+    // null or already registered.
     handler_id registerHandler(const sp<AHandler>& handler);
     void unregisterHandler(handler_id handlerID);
 
@@ -34,6 +35,8 @@ public:
     // platform's sake and ignored.
     status_t start(bool runOnCallingThread = false, bool canCallJava = false,
                    int32_t priority = PRIORITY_DEFAULT);
+    // Ends the loop and waits for its thread. Called on the looper thread itself it only asks
+    // the loop to end after the current message. Queued messages stay queued.
     status_t stop();
 
     static int64_t GetNowUs();
@@ -52,10 +55,14 @@ private:
     };
 
     void post(const sp<AMessage>& msg, int64_t delayUs);
+    // Waits for the next due message and delivers it; false once the looper is stopping.
     bool loop();
     void deliver(const sp<AMessage>& msg);
+    void threadMain();
+    void runLocally();
 
     std::string mName = "ALooper";
+    // Guards the queue, the flags and mThread.
     std::mutex mLock;
     std::condition_variable mQueueChanged;
     std::list<Event> mEventQueue;

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
-#include <vector>
 
 #include "platform/android/RefBase.h"
 #include "platform/android/Thread.h"
@@ -19,6 +19,7 @@ public:
     void writeInt32(int32_t value);
     // Null is kept apart from the empty string.
     void writeCString(const char* s);
+    // Reads advance past the item even when it is of the other type (then 0 or null).
     int32_t readInt32() const;
     // Null when nothing (or a null string) is left to read. Valid while the parcel lives.
     const char* readCString() const;
@@ -31,7 +32,8 @@ private:
         int32_t i32;
         std::string s;
     };
-    std::vector<Item> mItems;
+    // A deque, so that strings handed out by readCString stay put when more is written.
+    std::deque<Item> mItems;
     mutable size_t mPos = 0;
 };
 
@@ -52,8 +54,7 @@ public:
 class BBinder : public IBinder {
 public:
     const String16& getInterfaceDescriptor() const override;
-    status_t transact(uint32_t code, const Parcel& data, Parcel* reply,
-                      uint32_t flags = 0) final;
+    status_t transact(uint32_t code, const Parcel& data, Parcel* reply, uint32_t flags = 0) final;
     BBinder* localBinder() override { return this; }
 
 protected:

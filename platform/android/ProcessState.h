@@ -10,8 +10,10 @@ namespace android {
 class ProcessState : public RefBase {
 public:
     static sp<ProcessState> self();
-    // Starts the pool's own threads; later calls do nothing.
+    // Starts the pool's own threads ("Binder:<pid>_1" and "_2"); later calls do nothing
+    // until BinderPool::Shutdown().
     void startThreadPool();
+    // The pool's own threads that are running, callers of joinThreadPool() not counted.
     size_t poolThreadCount() const;
 
 private:

@@ -5,15 +5,23 @@ namespace android {
 namespace {
 // A count that no real object reaches: tells "never had a strong reference" from "has none".
 constexpr int32_t kInitialStrong = 1 << 28;
+// The count while the object is being destroyed. A strong reference taken and dropped again
+// inside the destructor (handing "this" to an unregister call) then neither reaches 0 again
+// nor looks like a first reference, so the object is not deleted twice; promotion fails.
+constexpr int32_t kDestroying = 1 << 29;
 constexpr uint32_t kFirstIncStrong = 1;
 }  // namespace
 
 RefBase::weakref_type::weakref_type(RefBase* base)
     : mStrong(kInitialStrong), mWeak(1), mBase(base) {}
 
-RefBase* RefBase::weakref_type::refBase() const { return mBase; }
+RefBase* RefBase::weakref_type::refBase() const {
+    return mBase;
+}
 
-void RefBase::weakref_type::incWeak(const void*) { mWeak.fetch_add(1, std::memory_order_relaxed); }
+void RefBase::weakref_type::incWeak(const void*) {
+    mWeak.fetch_add(1, std::memory_order_relaxed);
+}
 
 void RefBase::weakref_type::decWeak(const void*) {
     if (mWeak.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
@@ -23,13 +31,13 @@ bool RefBase::weakref_type::attemptIncStrong(const void* id) {
     incWeak(id);
     int32_t current = mStrong.load(std::memory_order_relaxed);
     // Only a count above zero may grow: once it reached zero the object is being deleted.
-    while (current > 0) {
+    while (current > 0 && current < kDestroying) {
         if (mStrong.compare_exchange_weak(current, current + 1, std::memory_order_acq_rel,
                                           std::memory_order_relaxed)) {
             break;
         }
     }
-    if (current <= 0) {
+    if (current <= 0 || current >= kDestroying) {
         decWeak(id);
         return false;
     }
@@ -68,6 +76,7 @@ void RefBase::decStrong(const void* id) const {
     if (refs->mStrong.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         RefBase* self = const_cast<RefBase*>(this);
         self->onLastStrongRef(id);
+        refs->mStrong.store(kDestroying, std::memory_order_release);
         delete self;
     }
     refs->decWeak(id);
@@ -75,7 +84,7 @@ void RefBase::decStrong(const void* id) const {
 
 int32_t RefBase::getStrongCount() const {
     const int32_t count = mRefs->mStrong.load(std::memory_order_relaxed);
-    return count == kInitialStrong ? 0 : count;
+    return (count == kInitialStrong || count >= kDestroying) ? 0 : count;
 }
 
 RefBase::weakref_type* RefBase::createWeak(const void* id) const {

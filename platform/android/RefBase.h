@@ -160,6 +160,14 @@ bool operator!=(const sp<T>& a, std::nullptr_t) {
     return a.get() != nullptr;
 }
 template <typename T>
+bool operator==(std::nullptr_t, const sp<T>& b) {
+    return b.get() == nullptr;
+}
+template <typename T>
+bool operator!=(std::nullptr_t, const sp<T>& b) {
+    return b.get() != nullptr;
+}
+template <typename T>
 bool operator==(const sp<T>& a, const T* b) {
     return a.get() == b;
 }

@@ -30,7 +30,8 @@ status_t Thread::run(const char* name, int32_t, size_t stack) {
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     if (stack > 0) {
-        pthread_attr_setstacksize(&attr, stack < PTHREAD_STACK_MIN ? PTHREAD_STACK_MIN : stack);
+        const size_t minimum = static_cast<size_t>(PTHREAD_STACK_MIN);
+        pthread_attr_setstacksize(&attr, stack < minimum ? minimum : stack);
     }
     pthread_t thread;
     const int error = pthread_create(&thread, &attr, &Thread::trampoline, this);
@@ -85,7 +86,9 @@ void Thread::requestExit() {
     mExitPending = true;
 }
 
-status_t Thread::readyToRun() { return OK; }
+status_t Thread::readyToRun() {
+    return OK;
+}
 
 status_t Thread::join() {
     std::unique_lock<std::mutex> lock(mLock);

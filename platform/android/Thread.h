@@ -36,8 +36,7 @@ public:
 
     // Starts the thread. The name is kept whole; the kernel sees its first 15 characters.
     // Returns once the thread has its kernel tid; INVALID_OPERATION while already running.
-    virtual status_t run(const char* name, int32_t priority = PRIORITY_DEFAULT,
-                         size_t stack = 0);
+    virtual status_t run(const char* name, int32_t priority = PRIORITY_DEFAULT, size_t stack = 0);
     // Asks threadLoop() not to be called again; does not wait.
     virtual void requestExit();
     virtual status_t readyToRun();

@@ -1,0 +1,120 @@
+#include "platform/android/ALooperRoster.h"
+
+#include <map>
+#include <mutex>
+
+namespace android {
+
+namespace {
+
+struct Entry {
+    wp<AHandler> handler;
+    wp<ALooper> looper;
+};
+
+struct Roster {
+    std::mutex lock;
+    std::map<handler_id, Entry> entries;
+    handler_id nextId = 1;
+};
+
+// Never destroyed: looper threads may still post or deliver during static destruction.
+Roster& TheRoster() {
+    static Roster* const roster = new Roster();
+    return *roster;
+}
+
+}  // namespace
+
+handler_id ALooperRoster::RegisterHandler(ALooper* looper, const sp<AHandler>& handler) {
+    if (handler == nullptr || looper == nullptr) return INVALID_OPERATION;
+    Roster& roster = TheRoster();
+    std::lock_guard<std::mutex> lock(roster.lock);
+    if (handler->id() != 0) return INVALID_OPERATION;
+    const handler_id id = roster.nextId++;
+    const wp<ALooper> weakLooper(looper);
+    roster.entries[id] = Entry{handler, weakLooper};
+    handler->setID(id, weakLooper);
+    return id;
+}
+
+void ALooperRoster::UnregisterHandler(handler_id id) {
+    // Released after the roster's lock: it may be the handler's last reference.
+    sp<AHandler> handler;
+    Roster& roster = TheRoster();
+    std::lock_guard<std::mutex> lock(roster.lock);
+    auto it = roster.entries.find(id);
+    if (it == roster.entries.end()) return;
+    handler = it->second.handler.promote();
+    if (handler != nullptr) handler->setID(0, wp<ALooper>());
+    roster.entries.erase(it);
+}
+
+void ALooperRoster::ForgetLooper(const ALooper* looper) {
+    Roster& roster = TheRoster();
+    std::lock_guard<std::mutex> lock(roster.lock);
+    for (auto it = roster.entries.begin(); it != roster.entries.end();) {
+        if (it->second.looper.unsafe_get() == looper) {
+            it = roster.entries.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+status_t ALooperRoster::PostMessage(const sp<AMessage>& msg, int64_t delayUs) {
+    if (msg == nullptr) return BAD_VALUE;
+    // Declared before the lock so that they are released after it: either may be the last
+    // reference, and a looper's destructor takes the roster's lock.
+    sp<ALooper> looper;
+    sp<AHandler> handler;
+    {
+        Roster& roster = TheRoster();
+        std::lock_guard<std::mutex> lock(roster.lock);
+        auto it = roster.entries.find(msg->target());
+        if (it == roster.entries.end()) return NAME_NOT_FOUND;
+        handler = it->second.handler.promote();
+        looper = it->second.looper.promote();
+        if (handler == nullptr) {
+            roster.entries.erase(it);
+            return NAME_NOT_FOUND;
+        }
+        if (looper == nullptr) return NAME_NOT_FOUND;
+    }
+    looper->post(msg, delayUs);
+    return OK;
+}
+
+void ALooperRoster::DeliverMessage(const sp<AMessage>& msg) {
+    sp<AHandler> handler;
+    {
+        Roster& roster = TheRoster();
+        std::lock_guard<std::mutex> lock(roster.lock);
+        auto it = roster.entries.find(msg->target());
+        if (it == roster.entries.end()) return;
+        handler = it->second.handler.promote();
+    }
+    if (handler == nullptr) return;
+    try {
+        handler->onMessageReceived(msg);
+    } catch (...) {
+        // A handler's exception must not end the looper thread; the message is dropped.
+    }
+}
+
+sp<ALooper> ALooperRoster::LooperOf(const AHandler& handler) {
+    Roster& roster = TheRoster();
+    std::lock_guard<std::mutex> lock(roster.lock);
+    return handler.mLooper.promote();
+}
+
+sp<ALooper> AHandler::looper() const {
+    return ALooperRoster::LooperOf(*this);
+}
+
+void AHandler::setID(handler_id id, const wp<ALooper>& looper) {
+    mID.store(id, std::memory_order_release);
+    mLooper = looper;
+}
+
+}  // namespace android

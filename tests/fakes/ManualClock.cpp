@@ -1,0 +1,84 @@
+#include "tests/fakes/ManualClock.h"
+
+namespace orvix::fakes {
+
+namespace {
+constexpr std::chrono::milliseconds kBackstop{2};
+}  // namespace
+
+ManualClock::ManualClock(int64_t startUs) : mNowUs(startUs) {}
+
+int64_t ManualClock::nowUs() {
+    std::lock_guard<std::mutex> lock(mLock);
+    return mNowUs;
+}
+
+void ManualClock::sleepUs(int64_t durationUs) {
+    std::unique_lock<std::mutex> lock(mLock);
+    mSleeps.push_back(durationUs);
+    if (mAutoAdvance) {
+        if (durationUs > 0) mNowUs += durationUs;
+        wakeAll();
+        return;
+    }
+    const int64_t wakeUs = mNowUs + durationUs;
+    auto pending = mPending.insert(durationUs);
+    mChanged.notify_all();
+    mChanged.wait(lock, [&] { return mNowUs >= wakeUs; });
+    mPending.erase(pending);
+    mChanged.notify_all();
+}
+
+void ManualClock::waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                            int64_t deadlineUs) {
+    std::multiset<std::condition_variable*>::iterator registered;
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        if (mNowUs >= deadlineUs) return;
+        registered = mWaiters.insert(&cv);
+    }
+    for (;;) {
+        const bool notified = cv.wait_for(lock, kBackstop) == std::cv_status::no_timeout;
+        std::lock_guard<std::mutex> guard(mLock);
+        if (notified || mNowUs >= deadlineUs) {
+            mWaiters.erase(registered);
+            return;
+        }
+    }
+}
+
+void ManualClock::advance(int64_t durationUs) {
+    std::lock_guard<std::mutex> lock(mLock);
+    if (durationUs > 0) mNowUs += durationUs;
+    wakeAll();
+}
+
+void ManualClock::setAutoAdvance(bool on) {
+    std::lock_guard<std::mutex> lock(mLock);
+    mAutoAdvance = on;
+    // Sleepers already blocked are not released by the switch; advance() still does that.
+}
+
+std::vector<int64_t> ManualClock::sleeps() const {
+    std::lock_guard<std::mutex> lock(mLock);
+    return mSleeps;
+}
+
+std::vector<int64_t> ManualClock::pendingSleeps() const {
+    std::lock_guard<std::mutex> lock(mLock);
+    return std::vector<int64_t>(mPending.begin(), mPending.end());
+}
+
+bool ManualClock::waitForSleepers(size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mLock);
+    return mChanged.wait_for(lock, timeout, [&] { return mPending.size() >= count; });
+}
+
+void ManualClock::wakeAll() {
+    mChanged.notify_all();
+    // A waiter's condition variable lives while it is registered: the waiter removes it under
+    // mLock, which is held here.
+    for (std::condition_variable* cv : mWaiters) cv->notify_all();
+}
+
+}  // namespace orvix::fakes

@@ -1,0 +1,58 @@
+// A clock that moves only when a test says so, for the daemon's sleeps and timed waits and
+// for delayed looper posts. Install with android::SetSystemClock(&clock) and restore nullptr
+// before the clock goes.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "platform/android/Clock.h"
+
+namespace orvix::fakes {
+
+class ManualClock : public android::Clock {
+public:
+    static constexpr int64_t kStartUs = 1'000'000'000;
+
+    explicit ManualClock(int64_t startUs = kStartUs);
+
+    int64_t nowUs() override;
+    // Records the duration, then blocks until advance() has moved time past it; in
+    // auto-advance mode moves time itself and returns at once.
+    void sleepUs(int64_t durationUs) override;
+    // Returns when cv is notified or virtual time reaches the deadline. A short real-time
+    // back-stop covers a notification that falls between the deadline check and the wait.
+    void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                   int64_t deadlineUs) override;
+
+    // Moves time forward and wakes every sleeper and every timed waiter.
+    void advance(int64_t durationUs);
+    void setAutoAdvance(bool on);
+
+    // Every sleep asked for, in order.
+    std::vector<int64_t> sleeps() const;
+    // The durations of the sleeps blocked right now.
+    std::vector<int64_t> pendingSleeps() const;
+    // Waits (real time) until at least count threads are blocked in sleepUs.
+    bool waitForSleepers(size_t count, std::chrono::milliseconds timeout);
+
+private:
+    void wakeAll();
+
+    mutable std::mutex mLock;
+    // Sleepers and waitForSleepers wait here; notified on every change of time or sleepers.
+    std::condition_variable mChanged;
+    int64_t mNowUs;
+    bool mAutoAdvance = false;
+    std::vector<int64_t> mSleeps;
+    std::multiset<int64_t> mPending;
+    // The condition variables of the threads in waitUntil, notified by every advance.
+    std::multiset<std::condition_variable*> mWaiters;
+};
+
+}  // namespace orvix::fakes
