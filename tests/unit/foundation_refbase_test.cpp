@@ -148,4 +148,38 @@ TEST(FoundationRefBase, ConcurrentCopiesAndPromotionsDestroyExactlyOnce) {
     }
 }
 
+// An object that hands itself to someone by strong reference while it is being destroyed
+// (unregistering from a service, say) must still be destroyed exactly once.
+class SelfReferencingOnDestruction : public RefBase {
+public:
+    SelfReferencingOnDestruction(Counters* counters, wp<SelfReferencingOnDestruction>* weak)
+        : mCounters(counters), mWeak(weak) {}
+    ~SelfReferencingOnDestruction() override {
+        sp<SelfReferencingOnDestruction> self(this);
+        mPromotedDuringDestruction = mWeak->promote() != nullptr;
+        mCounters->destroyed++;
+        sPromotedDuringDestruction = mPromotedDuringDestruction;
+    }
+    static bool sPromotedDuringDestruction;
+
+private:
+    Counters* mCounters;
+    wp<SelfReferencingOnDestruction>* mWeak;
+    bool mPromotedDuringDestruction = false;
+};
+bool SelfReferencingOnDestruction::sPromotedDuringDestruction = true;
+
+TEST(FoundationRefBase, StrongReferenceTakenInsideTheDestructorDoesNotDestroyAgain) {
+    Counters counters;
+    wp<SelfReferencingOnDestruction> weak;
+    {
+        sp<SelfReferencingOnDestruction> object =
+            new SelfReferencingOnDestruction(&counters, &weak);
+        weak = object;
+    }
+    EXPECT_EQ(counters.destroyed, 1);
+    EXPECT_FALSE(SelfReferencingOnDestruction::sPromotedDuringDestruction);
+    EXPECT_EQ(weak.promote(), nullptr);
+}
+
 }  // namespace
