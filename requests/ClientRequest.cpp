@@ -47,6 +47,8 @@ void CastController::HandleClientRequest(const android::sp<android::AMessage>& m
     }
     // A member that should be text but holds an array or an object has no text form: such a
     // request is malformed and dropped like any other, with the parse error line and no reply.
+    // A SET while the cast control is missing is still answered -5, since that answer comes
+    // before any member is read.
     try {
         std::string type = root["request_type"].asString();
         if (type == "get") {

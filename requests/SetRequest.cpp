@@ -24,6 +24,9 @@ void CastController::HandleClientSetRequest(const Json::Value& request) {
             return;
         }
     }
+    // These reads throw on an array or an object, and HandleClientRequest then drops the
+    // request; keeping them ahead of every receiver call means a dropped request has asked
+    // nothing of the receiver and left nothing in the table.
     record.id = request[kJsonId].asString();
     record.action = request[kJsonAction].asString();
     record.deviceUuid = request[kJsonDeviceUuid].asString();
