@@ -4,7 +4,9 @@
 #include <json/json.h>
 #include <syslog.h>
 
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "core/CastController.h"
@@ -13,30 +15,71 @@
 
 namespace {
 
+// Runs inside libcurl, which is C: nothing may be thrown through it. A body that cannot be
+// stored fails the transfer, and the attempt is made again.
 size_t AppendBody(char* data, size_t size, size_t count, void* user) {
     if (user != nullptr) {
-        static_cast<std::string*>(user)->append(data, size * count);
+        try {
+            static_cast<std::string*>(user)->append(data, size * count);
+        } catch (...) {
+            return 0;
+        }
     }
     return size * count;
 }
 
-// Reads member as a boolean; a value of another type is no answer, and leaves the setting
-// it stands for as it is (false).
+// Before 7.84 libcurl cannot say whether its global set-up is thread-safe, so it is not.
+bool CurlGlobalIsThreadSafe() {
+#ifdef CURL_VERSION_THREADSAFE
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    return info != nullptr && (info->features & CURL_VERSION_THREADSAFE) != 0;
+#else
+    return false;
+#endif
+}
+
+// curl_global_init and curl_global_cleanup count their calls and set up the libraries below
+// libcurl; beside other threads that is safe only when libcurl says it is. Nothing else in
+// this process uses libcurl or those libraries, so where libcurl does not say so, the two calls
+// are made under one lock, which keeps a second fetch from racing the count.
+std::mutex gCurlGlobalMutex;
+
+void CurlGlobalInit() {
+    if (CurlGlobalIsThreadSafe()) {
+        curl_global_init(CURL_GLOBAL_ALL);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(gCurlGlobalMutex);
+    curl_global_init(CURL_GLOBAL_ALL);
+}
+
+void CurlGlobalCleanup() {
+    if (CurlGlobalIsThreadSafe()) {
+        curl_global_cleanup();
+        return;
+    }
+    std::lock_guard<std::mutex> lock(gCurlGlobalMutex);
+    curl_global_cleanup();
+}
+
+// Reads member the way jsoncpp's asBool would (null false, numbers by zero or not). Text, an
+// array or an object says nothing about the user's consent: rather than guess, the setting is
+// left as it is (false is returned, and the caller copies nothing).
 bool ReadFlag(const Json::Value& root, const char* member, bool& flag) {
     const Json::Value& value = root[member];
-    if (value.isNull()) {
-        flag = false;
-        return true;
+    switch (value.type()) {
+        case Json::nullValue:
+        case Json::booleanValue:
+        case Json::intValue:
+        case Json::uintValue:
+        case Json::realValue:
+            flag = value.asBool();
+            return true;
+        default:
+            orvix::Log(LOG_ERR, "castcontroller: %s() %s is not a boolean! setting left as it is",
+                       "ReadEurekaInfoCurl", member);
+            return false;
     }
-    if (!value.isBool()) {
-        orvix::Log(LOG_ERR,
-                   "castcontroller: ReadEurekaInfoCurl() member %s is not a boolean, setting "
-                   "left as it is",
-                   member);
-        return false;
-    }
-    flag = value.asBool();
-    return true;
 }
 
 void CopySetting(const char* key, const char* logFormat, bool flag) {
@@ -49,24 +92,17 @@ void CopySetting(const char* key, const char* logFormat, bool flag) {
     }
 }
 
-}  // namespace
-
-void CastController::ReadEurekaInfoCurl() {
-    orvix::Log(LOG_INFO, "castcontroller: %s() Entered ++", __func__);
-    curl_global_init(CURL_GLOBAL_ALL);
-    CURL* curl = curl_easy_init();
-    if (curl == nullptr) {
-        orvix::Log(LOG_ERR, "castcontroller: %s() Failed to initialize the cURL!", __func__);
-        curl_global_cleanup();
-        return;
-    }
-
+// The transfer, retried every half second until one completes, and the copy of its answer.
+void FetchAndCopyEurekaInfo(CURL* curl) {
     std::string body;
     for (;;) {
+        // A failed attempt can have delivered part of a body; the next one starts afresh.
+        body.clear();
         curl_easy_setopt(curl, CURLOPT_URL, kEurekaInfoUrl.c_str());
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-        // This process has many threads: libcurl must not use signals for its timeouts.
+        // This process has many threads: libcurl must not use signals (alarms for its name
+        // look-ups). Its own writes use MSG_NOSIGNAL, so no SIGPIPE either.
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
         if (curl_easy_perform(curl) == CURLE_OK) {
             break;
@@ -90,7 +126,7 @@ void CastController::ReadEurekaInfoCurl() {
             orvix::Log(LOG_ERR,
                        "castcontroller: %s() Failed to parse the cast eureka info json object! "
                        "error:%s",
-                       __func__, parsed ? "" : error.c_str());
+                       "ReadEurekaInfoCurl", parsed ? "" : error.c_str());
         } else {
             bool crash = false;
             bool crashKnown = !root.isMember("opt_in") || ReadFlag(root, "crash", crash);
@@ -105,6 +141,29 @@ void CastController::ReadEurekaInfoCurl() {
             }
         }
     }
+}
+
+}  // namespace
+
+// Runs on the setup-information thread; it touches no field of the controller, only the
+// settings store, which is safe beside the looper's use of it.
+void CastController::ReadEurekaInfoCurl() {
+    orvix::Log(LOG_INFO, "castcontroller: %s() Entered ++", __func__);
+    CurlGlobalInit();
+    CURL* curl = curl_easy_init();
+    if (curl == nullptr) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() Failed to initialize the cURL!", __func__);
+        CurlGlobalCleanup();
+        return;
+    }
+    // This is the body of a thread of its own: whatever goes wrong must end here.
+    try {
+        FetchAndCopyEurekaInfo(curl);
+    } catch (const std::exception& e) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() Exception caught! -> %s", __func__, e.what());
+    } catch (...) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() Caught an unknown exception!", __func__);
+    }
     curl_easy_cleanup(curl);
-    curl_global_cleanup();
+    CurlGlobalCleanup();
 }

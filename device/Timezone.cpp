@@ -18,15 +18,16 @@ const std::string kZoneInfoDir = "/usr/share/zoneinfo/";
 
 // A zone name as the zoneinfo database forms them ("Europe/Berlin", "Etc/GMT+5",
 // "America/Argentina/Buenos_Aires"): slash-separated names of letters, digits and "_+-.",
-// none empty, none starting with a dot. Anything else could climb out of the zoneinfo folder
-// or, in a command line, do something other than name a zone; it is refused.
+// none empty, none starting with a dot or a dash. The name comes from the network through the
+// receiver; anything else could climb out of the zoneinfo folder or, in a command line, do
+// something other than name a zone, so it is refused.
 bool IsZoneName(const std::string& zone) {
     if (zone.empty() || zone.size() > 255) return false;
     size_t start = 0;
     while (start <= zone.size()) {
         size_t end = zone.find('/', start);
         if (end == std::string::npos) end = zone.size();
-        if (end == start || zone[start] == '.') return false;
+        if (end == start || zone[start] == '.' || zone[start] == '-') return false;
         for (size_t i = start; i < end; ++i) {
             char c = zone[i];
             bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
@@ -90,7 +91,9 @@ void CastController::HandleOEMTimezoneData() {
 }
 
 void CastController::HandleCastTimezoneData(const std::string& zone) {
-    // The command this amounts to, kept for the log lines.
+    // No shell runs this command: the zone comes from the network by way of the receiver, and
+    // a shell would read it as shell text. The link is made directly below; the command's text
+    // is kept because it is what the log lines report.
     std::string command = "ln -sf " + kZoneInfoDir + zone + " " + kLocalTimeLinkPath;
     if (!IsZoneName(zone)) {
         orvix::Log(LOG_ERR, "castcontroller: %s() Failed to point to new timezone, command: %s",
