@@ -2,6 +2,8 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <functional>
+#include <system_error>
 #include <thread>
 
 #include "core/CastController.h"
@@ -31,39 +33,66 @@ void CastController::HandleGracefulCleanUp() {
 }
 
 void handleOnRequestResources() {
-    orvix::Log(LOG_INFO, "castcontroller: %s() called ++, TID:%d", __func__,
-               static_cast<int>(gettid()));
-    bool granted = playMySourceCallback ? playMySourceCallback() : false;
-    if (!granted) {
-        orvix::Log(LOG_ERR, "castcontroller: %s() PlayMySource failed! can't be granted resources!",
-                   __func__);
-        return;
-    }
-    GrantResources();
-    gSourceSwitched = false;
-    if (setvemovolume) {
-        setvemovolume();
+    RunGuarded(__func__, [] {
+        orvix::Log(LOG_INFO, "castcontroller: %s() called ++, TID:%d", "handleOnRequestResources",
+                   static_cast<int>(gettid()));
+        bool granted = playMySourceCallback ? playMySourceCallback() : false;
+        if (!granted) {
+            orvix::Log(LOG_ERR,
+                       "castcontroller: %s() PlayMySource failed! can't be granted resources!",
+                       "handleOnRequestResources");
+            return;
+        }
+        GrantResources();
+        gSourceSwitched = false;
+        if (setvemovolume) {
+            setvemovolume();
+        }
+    });
+}
+
+namespace {
+
+// Starts work on a detached thread so that the caller (the cast library's thread or the
+// looper) does not wait for its binder calls. Without a thread to be had the work runs here
+// instead: dropping it would leave the service and the receiver out of step for good.
+template <class Work>
+void RunDetached(const char* who, Work work) {
+    auto guarded = [who, work] { RunGuarded(who, work); };
+    try {
+        std::thread(guarded).detach();
+    } catch (const std::system_error& e) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() no worker thread (%s), running in place", who,
+                   e.what());
+        guarded();
     }
 }
 
+}  // namespace
+
 void handleOnReleaseResources() {
-    orvix::Log(LOG_INFO, "castcontroller: %s() called ++, TID:%d", __func__,
-               static_cast<int>(gettid()));
-    // The library's thread must not wait for the binder calls of the release.
-    std::thread([] {
-        bool switched = gSourceSwitched.load();
-        if (releaseResourceCallback) {
-            releaseResourceCallback(switched);
-        }
-    }).detach();
+    RunGuarded(__func__, [] {
+        orvix::Log(LOG_INFO, "castcontroller: %s() called ++, TID:%d", "handleOnReleaseResources",
+                   static_cast<int>(gettid()));
+        // Release worker: reads the flag once and runs the release procedure, nothing else.
+        // It carries its own copy of the slot, so the listener lives as long as the worker.
+        std::function<void(bool)> release = releaseResourceCallback;
+        RunDetached("handleOnReleaseResources", [release] {
+            bool switched = gSourceSwitched.load();
+            if (release) {
+                release(switched);
+            }
+        });
+    });
 }
 
 void CastController::HandleSourceSwitchEvent() {
     orvix::Log(LOG_INFO, "castcontroller: %s() called ++, TID:%d", __func__,
                static_cast<int>(gettid()));
-    // The worker keeps the controller alive until it is done; the looper goes on at once.
+    // Switch worker: keeps the controller alive until it is done and touches only the
+    // listener and cast control (both read under mObjectsMutex) and the atomic flag.
     sp<CastController> self(this);
-    std::thread([self] {
+    RunDetached(__func__, [self] {
         android::SourceSwitchClient::UpdatePlayerState(self->sourceSwitchListener(),
                                                        android::ISourceSwitch::PLAYSTATE_IDLE);
         gSourceSwitched = true;
@@ -73,5 +102,5 @@ void CastController::HandleSourceSwitchEvent() {
                        "castcontroller: HandleSourceSwitchEvent() requested cast to revoke "
                        "resources!");
         }
-    }).detach();
+    });
 }

@@ -75,24 +75,33 @@ void SyncDeviceVolumeToCast(android::VEMOHelper* bus) {
                volume);
 }
 
+void LogCallbackFailure(const char* who, const char* what) {
+    orvix::Log(LOG_ERR, "castcontroller: %s() stopped by an exception: %s", who, what);
+}
+
 void handleOnVolumeChanges(int volume) {
-    orvix::Log(LOG_INFO, "castcontroller: %s() called ++, volume %d TID:%d", __func__, volume,
-               static_cast<int>(gettid()));
-    if (onVolumeMuteCallback) {
-        onVolumeMuteCallback(kMidVolume, std::to_string(ClampVolume(volume)), kVolumeFromCast);
-    }
+    RunGuarded(__func__, [volume] {
+        orvix::Log(LOG_INFO, "castcontroller: %s() called ++, volume %d TID:%d",
+                   "handleOnVolumeChanges", volume, static_cast<int>(gettid()));
+        if (onVolumeMuteCallback) {
+            onVolumeMuteCallback(kMidVolume, std::to_string(ClampVolume(volume)), kVolumeFromCast);
+        }
+    });
 }
 
 void handleOnMuteChanges(int mute) {
-    orvix::Log(LOG_INFO, "castcontroller: %s() called ++, volume %d TID:%d", __func__, mute,
-               static_cast<int>(gettid()));
-    if (mute != 0 && mute != 1) {
-        orvix::Log(LOG_ERR, "castcontroller: %s() invalid volume level %d", __func__, mute);
-        return;
-    }
-    if (onVolumeMuteCallback) {
-        onVolumeMuteCallback(kMidMute, mute == 1 ? "MUTE" : "UNMUTE", kVolumeFromCast);
-    }
+    RunGuarded(__func__, [mute] {
+        orvix::Log(LOG_INFO, "castcontroller: %s() called ++, volume %d TID:%d",
+                   "handleOnMuteChanges", mute, static_cast<int>(gettid()));
+        if (mute != 0 && mute != 1) {
+            orvix::Log(LOG_ERR, "castcontroller: %s() invalid volume level %d",
+                       "handleOnMuteChanges", mute);
+            return;
+        }
+        if (onVolumeMuteCallback) {
+            onVolumeMuteCallback(kMidMute, mute == 1 ? "MUTE" : "UNMUTE", kVolumeFromCast);
+        }
+    });
 }
 
 void CastController::HandleOnVolumeEvent(const android::sp<android::AMessage>& msg) {
