@@ -141,6 +141,11 @@ CastCallOutcome Receiver::call(CastOp op, const Json::Value& args) {
     return outcome;
 }
 
+void Receiver::note(const std::string& text) {
+    std::lock_guard<std::mutex> guard(mLock);
+    mNotes.push_back(Note{mSequencer.next(), text});
+}
+
 CastEvent Receiver::recordEvent(const CastEvent& event) {
     std::lock_guard<std::mutex> guard(mLock);
     mEvents.push_back(CastEventRecord{mSequencer.next(), event});

@@ -80,6 +80,9 @@ public:
     // of the call's arguments as the log shows them.
     CastCallOutcome call(CastOp op, const Json::Value& args);
 
+    // A remark for the timeline about the receiver as a whole (its socket came or went).
+    void note(const std::string& text);
+
     // Records an event the transport is about to deliver, and returns it.
     CastEvent recordEvent(const CastEvent& event);
 

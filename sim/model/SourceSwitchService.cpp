@@ -99,6 +99,13 @@ bool SourceSwitchService::hasListener() const {
     return mHasListener;
 }
 
+void SourceSwitchService::setListenerKnown(bool known) {
+    std::lock_guard<std::mutex> guard(mLock);
+    if (mHasListener == known) return;
+    mHasListener = known;
+    mNotes.push_back(Note{mSequencer.next(), known ? "listener attached" : "listener gone"});
+}
+
 std::optional<SourceNotification> SourceSwitchService::sourceSwitch() {
     return notify(SourceNotification{SourceNotification::Kind::SourceSwitch, ""}, "switch");
 }

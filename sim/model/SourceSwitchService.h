@@ -65,6 +65,10 @@ public:
     int32_t updateAppMuteStat(bool muted);
 
     bool hasListener() const;
+    // A transport that learns of the listener other than through a call (a client that
+    // asks for notifications before its first call, or comes back after a restart) says
+    // so here; false forgets it (its connection is gone).
+    void setListenerKnown(bool known);
 
     // Records the notification and returns what to deliver; nullopt when no listener is
     // known yet (recorded too, as undeliverable).

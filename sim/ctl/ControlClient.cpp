@@ -1,0 +1,121 @@
+#include "sim/ctl/ControlClient.h"
+
+#include <errno.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "sim/server/Framing.h"
+#include "sim/server/Server.h"
+
+namespace orvix::sim {
+
+namespace {
+
+// Long enough for a timeline of a long run, short enough that a wedged simulator is noticed.
+constexpr int kReplySeconds = 15;
+
+int Fail(const std::string& error) {
+    std::fprintf(stderr, "orvixsim: %s\n", error.c_str());
+    return 1;
+}
+
+int Connect(const std::string& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(addr.sun_path)) return -1;
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    timeval tv{};
+    tv.tv_sec = kReplySeconds;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+    return fd;
+}
+
+bool SendAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The reply frame; false with *error set.
+bool ReadReply(int fd, Json::Value* reply, std::string* error) {
+    FrameDecoder decoder(kMaxControlFrame);
+    std::string body;
+    char chunk[64 * 1024];
+    for (;;) {
+        const FrameDecoder::Status status = decoder.next(&body);
+        if (status == FrameDecoder::Status::Frame) break;
+        if (status == FrameDecoder::Status::Error) {
+            *error = "the simulator's reply is too large";
+            return false;
+        }
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *error = n == 0 ? "the simulator closed the connection without answering"
+                            : "no answer from the simulator: " + std::string(strerror(errno));
+            return false;
+        }
+        decoder.append(chunk, static_cast<size_t>(n));
+    }
+    if (!ParseObject(body, reply) || !(*reply)["ok"].isBool()) {
+        *error = "the simulator's reply is not a reply";
+        return false;
+    }
+    return true;
+}
+
+void Print(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+}  // namespace
+
+int RunControlCommand(const std::vector<std::string>& argv) {
+    const std::string path = RunDirFromEnvironment() + "/control.sock";
+    const int fd = Connect(path);
+    if (fd < 0) return Fail("simulator not running (cannot connect to " + path + ")");
+
+    Json::Value request(Json::objectValue);
+    request["id"] = 1;
+    request["op"] = "cli";
+    request["args"]["argv"] = Json::Value(Json::arrayValue);
+    for (const std::string& arg : argv) request["args"]["argv"].append(arg);
+    Json::Value reply;
+    std::string error;
+    const bool answered = SendAll(fd, FrameBytes(request)) && ReadReply(fd, &reply, &error);
+    ::close(fd);
+    if (!answered) return Fail(error.empty() ? "cannot send the command" : error);
+    if (!reply["ok"].asBool()) {
+        const Json::Value& text = reply["error"];
+        return Fail(text.isString() ? text.asString() : "failed");
+    }
+    const Json::Value& result = reply["result"];
+    if (argv.size() == 1 && argv[0] == "timeline" && result.isArray()) {
+        for (const Json::Value& line : result) Print(line.isString() ? line.asString() : "");
+    } else if (reply["text"].isString()) {
+        Print(reply["text"].asString());
+    } else {
+        Print(CompactJson(result));
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace orvix::sim
