@@ -276,11 +276,13 @@ void CastControlObserver::HandleCurrentTimeData() {
         while (mReportTime && !mStopReporter) {
             int64_t seconds = mCurrentTimeSec.load();
             mCurrentTimeSec.fetch_add(1);
+            // The tick runs from before the write, so a position is published every second
+            // however long the bus takes, and whoever sees a write knows when the next is due.
+            // Only the observer's destruction cuts it short.
+            int64_t deadline = android::SystemClock().nowUs() + 1000000;
             lock.unlock();
             mVemoHelper->writeRemoteMessage(kMidPlayPosition, std::to_string(seconds * 1000), 0);
             lock.lock();
-            // A one-second tick that only the observer's destruction cuts short.
-            int64_t deadline = android::SystemClock().nowUs() + 1000000;
             while (!mStopReporter && android::SystemClock().nowUs() < deadline) {
                 android::SystemClock().waitUntil(mTimeCondition, lock, deadline);
             }

@@ -1,6 +1,7 @@
 // The controller's side of the control's connection and of the receiver's device status.
 #include <syslog.h>
 
+#include <system_error>
 #include <thread>
 
 #include "core/CastController.h"
@@ -166,36 +167,44 @@ void CastController::TriggerCastStatus() {
         std::lock_guard<std::mutex> lock(mMonitorMutex);
         ++mActiveMonitors;
     }
-    std::thread(&CastController::MonitorCastLiteVersion, this).detach();
+    try {
+        std::thread(&CastController::MonitorCastLiteVersion, this).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the status requested above may still bring the version, and
+        // the next connection triggers again. Nothing may leave the looper thread.
+        std::lock_guard<std::mutex> lock(mMonitorMutex);
+        --mActiveMonitors;
+        mMonitorCondition.notify_all();
+    }
 }
 
-bool CastController::MonitorSleep() {
+bool CastController::MonitorSleep(int64_t deadlineUs) {
     std::unique_lock<std::mutex> lock(mMonitorMutex);
-    int64_t deadline = android::SystemClock().nowUs() + kMonitorPeriodUs;
-    while (!mStopMonitors && android::SystemClock().nowUs() < deadline) {
-        android::SystemClock().waitUntil(mMonitorCondition, lock, deadline);
+    while (!mStopMonitors && android::SystemClock().nowUs() < deadlineUs) {
+        android::SystemClock().waitUntil(mMonitorCondition, lock, deadlineUs);
     }
     return !mStopMonitors;
 }
 
 void CastController::MonitorCastLiteVersion() {
+    // Each period is counted from before the line or the request that opens it, so whoever
+    // sees one of them knows when the next round falls due.
+    int64_t due = android::SystemClock().nowUs() + kMonitorPeriodUs;
     orvix::Log(LOG_NOTICE, "castcontroller: MonitorCastLiteVersion() started!");
-    if (MonitorSleep()) {
-        for (int round = 0; round < kMonitorRounds; ++round) {
-            {
-                std::lock_guard<std::mutex> lock(mVersionMutex);
-                std::shared_ptr<chromecast::CastControl> control = castControl();
-                if (!mCastLiteVersion.empty() || control == nullptr) {
-                    break;
-                }
-                int32_t requestId = control->RequestCastStatus();
-                orvix::Log(LOG_INFO, "castcontroller: MonitorCastLiteVersion() request id:%d",
-                           requestId);
-            }
-            if (!MonitorSleep()) {
+    bool awake = MonitorSleep(due);
+    for (int round = 0; awake && round < kMonitorRounds; ++round) {
+        {
+            std::lock_guard<std::mutex> lock(mVersionMutex);
+            std::shared_ptr<chromecast::CastControl> control = castControl();
+            if (!mCastLiteVersion.empty() || control == nullptr) {
                 break;
             }
+            due = android::SystemClock().nowUs() + kMonitorPeriodUs;
+            int32_t requestId = control->RequestCastStatus();
+            orvix::Log(LOG_INFO, "castcontroller: MonitorCastLiteVersion() request id:%d",
+                       requestId);
         }
+        awake = MonitorSleep(due);
     }
     std::lock_guard<std::mutex> lock(mMonitorMutex);
     --mActiveMonitors;

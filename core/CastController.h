@@ -95,8 +95,8 @@ private:
     void WriteBus(int32_t mid, const std::string& payload);
     // The device's name: the bus's (when readBus), else the device's, else the fallback.
     std::string LookUpDeviceName(bool readBus);
-    // One monitor period; false when the monitors are being stopped.
-    bool MonitorSleep();
+    // Waits until deadlineUs on the process clock; false when the monitors are being stopped.
+    bool MonitorSleep(int64_t deadlineUs);
     // Ends every version monitor before the controller goes away.
     void StopMonitors();
 

@@ -37,14 +37,12 @@ void ManualClock::waitUntil(std::condition_variable& cv, std::unique_lock<std::m
         if (mNowUs >= deadlineUs) return;
         registered = mWaiters.insert(&cv);
     }
-    for (;;) {
-        const bool notified = cv.wait_for(lock, kBackstop) == std::cv_status::no_timeout;
-        std::lock_guard<std::mutex> guard(mLock);
-        if (notified || mNowUs >= deadlineUs) {
-            mWaiters.erase(registered);
-            return;
-        }
-    }
+    // One wait, then back to the caller, who checks its condition and the deadline again.
+    // wait_for judges by the clock after waking, so a notification that wakes a thread late
+    // reads as a timeout: looping here on that verdict would lose it.
+    cv.wait_for(lock, kBackstop);
+    std::lock_guard<std::mutex> guard(mLock);
+    mWaiters.erase(registered);
 }
 
 void ManualClock::advance(int64_t durationUs) {

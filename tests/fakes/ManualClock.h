@@ -25,8 +25,8 @@ public:
     // Records the duration, then blocks until advance() has moved time past it; in
     // auto-advance mode moves time itself and returns at once.
     void sleepUs(int64_t durationUs) override;
-    // Returns when cv is notified or virtual time reaches the deadline. A short real-time
-    // back-stop covers a notification that falls between the deadline check and the wait.
+    // Returns when cv is notified, when virtual time reaches the deadline, or after a short
+    // real-time back-stop (a spurious return, which every caller allows for).
     void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                    int64_t deadlineUs) override;
 

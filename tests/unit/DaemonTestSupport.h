@@ -116,6 +116,17 @@ struct CastControllerPeer {
         return std::vector<int32_t>(c.mVemoMids.begin(), c.mVemoMids.end());
     }
     static android::sp<android::ALooper> looper(CastController& c) { return c.mLooper; }
+    // Puts handler in the place of the one StartALooper registered, before anything posts.
+    static void replaceHandler(
+        CastController& c, const android::sp<android::AHandlerReflector<CastController>>& handler) {
+        c.mLooper->unregisterHandler(c.mHandler->id());
+        c.mLooper->registerHandler(handler);
+        c.mHandler = handler;
+    }
+    static int activeMonitors(CastController& c) {
+        std::lock_guard<std::mutex> lock(c.mMonitorMutex);
+        return c.mActiveMonitors;
+    }
     // Breaks the reference cycles of a controller (observer, listener, slots) so that the
     // test's reference is the last one.
     static void dismantle(CastController& c) {
