@@ -94,18 +94,16 @@ void CastController::HandleOnMediaStatus(const sp<android::AMessage>& msg) {
     info.coverArt = cover;
     info.totalTime = (duration > 0.0 && std::isfinite(duration)) ? duration * 1000.0 : -1.0;
 
-    bool changed;
-    {
-        std::lock_guard<std::mutex> lock(mNowPlayingMutex);
-        changed = Differs(info, mNowPlaying);
-    }
+    // Compare, show and remember under one lock, so that a release that clears the record
+    // meanwhile cannot leave it holding a track the UI no longer shows.
+    std::lock_guard<std::mutex> lock(mNowPlayingMutex);
+    bool changed = Differs(info, mNowPlaying);
     bool send = (streamType == kBuffered && info.totalTime > 0 && changed) ||
                 (streamType == kLive && changed);
     if (!send) {
         return;
     }
     updateMetadata(info);
-    std::lock_guard<std::mutex> lock(mNowPlayingMutex);
     mNowPlaying = info;
 }
 
