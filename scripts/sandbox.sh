@@ -24,10 +24,10 @@ if [ "${1:-}" != "--inside" ]; then
             /tmp | /tmp/* | /data | /data/* | /run | /run/*) binds+=(--bind "$dir" "$dir") ;;
         esac
     done
-    # The sandbox starts in the sources (always there); the inner half moves on to the
-    # caller's folder once it is bound in.
+    # The sandbox starts at / (always there); the inner half moves on to the caller's folder
+    # once it is bound in.
     caller="$PWD"
-    cd "$ROOT"
+    cd /
     set +e
     "$ROOT/scripts/in-sandbox.sh" "${binds[@]}" env ORVIX_BUILD_DIR="$BUILD" \
         bash "$ROOT/scripts/sandbox.sh" --inside "$caller" "$@"
