@@ -3,7 +3,6 @@
 // delivered, so a burst of writes to one MID is seen message by message.
 #include <algorithm>
 #include <mutex>
-#include <set>
 #include <vector>
 
 #include "platform/device/VEMOHelper.h"
@@ -21,6 +20,16 @@ struct AlertContext {
     const std::string* payload;
 };
 thread_local const AlertContext* tAlert = nullptr;
+
+bool Contains(const std::vector<int32_t>& mids, int32_t mid) {
+    return std::find(mids.begin(), mids.end(), mid) != mids.end();
+}
+
+void AddMissing(std::vector<int32_t>* into, const std::vector<int32_t>& mids) {
+    for (int32_t mid : mids) {
+        if (!Contains(*into, mid)) into->push_back(mid);
+    }
+}
 
 Json::Value MidList(const std::vector<int32_t>& mids) {
     Json::Value list(Json::arrayValue);
@@ -58,18 +67,20 @@ struct VEMOHelper::Impl {
         return result.isInt() ? result.asInt() : 0;
     }
 
+    // Every registered MID once, in the order it was first registered, so that a new
+    // connection registers them as the first one did.
     std::vector<int32_t> allMids() {
-        std::set<int32_t> mids;
+        std::vector<int32_t> mids;
         std::lock_guard<std::mutex> lock(mLock);
-        for (const Registration& r : mRegistrations) mids.insert(r.mids.begin(), r.mids.end());
-        return std::vector<int32_t>(mids.begin(), mids.end());
+        for (const Registration& r : mRegistrations) AddMissing(&mids, r.mids);
+        return mids;
     }
 
     std::vector<sp<IVemoAlerts>> listeners(const int32_t* mid) {
         std::vector<sp<IVemoAlerts>> out;
         std::lock_guard<std::mutex> lock(mLock);
         for (const Registration& r : mRegistrations) {
-            if (mid == nullptr || r.mids.count(*mid) > 0) out.push_back(r.listener);
+            if (mid == nullptr || Contains(r.mids, *mid)) out.push_back(r.listener);
         }
         return out;
     }
@@ -104,7 +115,7 @@ struct VEMOHelper::Impl {
 
     struct Registration {
         sp<IVemoAlerts> listener;
-        std::set<int32_t> mids;
+        std::vector<int32_t> mids;  // registration order, each once
     };
 
     // Guards mRegistrations.
@@ -133,7 +144,7 @@ int32_t VEMOHelper::registerListener(const sp<IVemoAlerts>& listener, const Vect
         auto it = std::find_if(regs.begin(), regs.end(),
                                [&](const Impl::Registration& r) { return r.listener == listener; });
         if (it == regs.end()) it = regs.insert(regs.end(), Impl::Registration{listener, {}});
-        it->mids.insert(mids.begin(), mids.end());
+        AddMissing(&it->mids, std::vector<int32_t>(mids.begin(), mids.end()));
     }
     return mImpl->sendMids("bus.register", std::vector<int32_t>(mids.begin(), mids.end())) ? 0 : -1;
 }
@@ -145,7 +156,9 @@ int32_t VEMOHelper::unregisterListener(const sp<IVemoAlerts>& listener,
         auto& regs = mImpl->mRegistrations;
         for (auto it = regs.begin(); it != regs.end(); ++it) {
             if (it->listener != listener) continue;
-            for (int32_t mid : mids) it->mids.erase(mid);
+            for (int32_t mid : mids) {
+                it->mids.erase(std::remove(it->mids.begin(), it->mids.end(), mid), it->mids.end());
+            }
             if (it->mids.empty()) regs.erase(it);
             break;
         }
@@ -154,7 +167,7 @@ int32_t VEMOHelper::unregisterListener(const sp<IVemoAlerts>& listener,
     const std::vector<int32_t> still = mImpl->allMids();
     std::vector<int32_t> gone;
     for (int32_t mid : mids) {
-        if (!std::binary_search(still.begin(), still.end(), mid)) gone.push_back(mid);
+        if (!Contains(still, mid)) gone.push_back(mid);
     }
     if (gone.empty()) return 0;
     return mImpl->sendMids("bus.unregister", gone) ? 0 : -1;
