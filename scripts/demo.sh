@@ -6,19 +6,21 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 if [ "${1:-}" != "--inside" ]; then
-    exec "$ROOT/scripts/sandbox.sh" bash "$ROOT/scripts/demo.sh" --inside
+    # The demo starts the daemon itself, once the receiver's setup service has its answer.
+    exec "$ROOT/scripts/sandbox.sh" --no-daemon bash "$ROOT/scripts/demo.sh" --inside
 fi
 
 if [ -t 1 ]; then bold=$'\e[1m' dim=$'\e[2m' off=$'\e[0m'; else bold="" dim="" off=""; fi
 n=0
+seen=0
+# step CAPTION: a numbered caption; what the step waits for is looked for from here on.
 step() {
     n=$((n + 1))
     printf '\n%s== %d. %s%s\n' "$bold" "$n" "$1" "$off"
-    shift
-    for line in "$@"; do printf '   %s\n' "$line"; done
+    seen=$(orvixsim timeline | wc -l)
 }
-# Shows a command as one would type it, then runs it.
-show() {
+# Shows a command as one would type it.
+echo_command() {
     local shown="" arg
     for arg in "$@"; do
         if [[ "$arg" =~ ^[A-Za-z0-9_./:=,+-]+$ ]]; then
@@ -28,80 +30,147 @@ show() {
         fi
     done
     printf '%s$%s%s\n' "$dim" "$shown" "$off"
+}
+# Shows a command, then runs it with its output.
+show() {
+    echo_command "$@"
     "$@"
 }
-# wait_for PATTERN COMMAND...: polls COMMAND until its output matches the extended regular
-# expression PATTERN (10 s at most), then prints the matching parts.
-wait_for() {
-    local pattern="$1" out
-    shift
+# Shows a command, then runs it; its answer is left out, the timeline shows the effect.
+act() {
+    echo_command "$@"
+    "$@" >/dev/null
+}
+# wait_new PATTERN [COUNT]: polls the timeline until COUNT (default 1) of the lines that came
+# since the step began match the extended regular expression PATTERN (10 s at most), then
+# prints them.
+wait_new() {
+    local pattern="$1" count="${2:-1}" lines
     for _ in $(seq 1 500); do
-        if out=$("$@" 2>/dev/null) && grep -qE -- "$pattern" <<<"$out"; then
-            grep -oE -- "$pattern" <<<"$out" | sed 's/^/   /'
+        lines=$(orvixsim timeline | tail -n "+$((seen + 1))" | grep -E -- "$pattern" || true)
+        if [ -n "$lines" ] && [ "$(wc -l <<<"$lines")" -ge "$count" ]; then
+            head -n "$count" <<<"$lines" | sed 's/^ */   /'
             return 0
         fi
         sleep 0.02
     done
-    echo "demo: gave up waiting for /$pattern/ in: $*" >&2
+    echo "demo: gave up waiting for /$pattern/ in the timeline" >&2
     exit 1
 }
-# One flat record of a JSON log, selected by a fragment of it.
-record() { printf '\\{[^{}]*%s[^{}]*\\}' "$1"; }
 
-step "Start-up" \
-    "The sandbox started the simulator (device services and cast receiver in one process) and" \
-    "the daemon. The daemon registers its seven message-bus MIDs, waits for the cast control" \
-    "socket /tmp/cast-control, then creates the cast control and starts the cast library."
-wait_for "$(record '"op":"CastCliInit"')" orvixsim cast log
-show orvixsim bus listeners
-wait_for 'bus +vemo-1 registered.*|syslog .*WaitForCastConnection.*|cast +Create.*' \
-    orvixsim timeline
+daemon_pid=""
+stop_daemon() {
+    if [ -n "$daemon_pid" ] && kill -0 "$daemon_pid" 2>/dev/null; then
+        kill -TERM "$daemon_pid" 2>/dev/null || true
+        wait "$daemon_pid" 2>/dev/null || true
+    fi
+}
+trap stop_daemon EXIT
 
-step "A client asks for the consent settings" \
-    "A phone app sends a JSON GET request on MID 571; the daemon answers on MID 572 from the" \
-    "settings store."
-show orvixsim bus write 571 '{"request_type":"get","id":"tos","device_uuid":"phone-1"}'
-wait_for '"payload":"\{.*"status\\":\\"success\\".*' orvixsim bus read 572
+step "Start-up: the daemon copies the receiver's setup info into the settings"
+echo "   The receiver has no terms accepted but crash reports on; the device has a name, a"
+echo "   multi-room delay of 120 ms and a timezone."
+act orvixsim eureka body '{"tos_accepted":false,"opt_in":{},"crash":true}'
+act orvixsim name set "Living Room"
+act orvixsim env set GoogleCastPlayerLatency 120
+act orvixsim env set TimeZone Europe/London
+printf '%s$ orvixcast &%s\n' "$dim" "$off"
+orvixcast >/tmp/orvixcast.log 2>&1 &
+daemon_pid=$!
+wait_new 'bus +vemo-1 registered'
+wait_new 'cast +CastCliInit'
+wait_new 'eureka +GET'
+wait_new 'env +daemon set' 2
 
-step "A cast receiver connects and reports its status" \
-    "On connection the daemon gives the receiver the device's name; the status the receiver" \
-    "sends back is spread to the message bus (name on MID 90, version on MID 7) and settings."
-show orvixsim name set "Living Room"
-show orvixsim cast connect
-wait_for "$(record '"op":"SetDeviceName"')" orvixsim cast log
-show orvixsim cast status --name "Living Room Speaker" --build 1.56.281627 --locale en-GB \
-    --usage-report 1
-wait_for '"payload":"Living Room Speaker"' orvixsim bus read 90
-wait_for '"payload":"1.56.281627"' orvixsim bus read 7
-wait_for '"value":"1.56.281627"' orvixsim env get GoogleCastFirmwareVersion
-wait_for '"value":"true"' orvixsim env get GoogleCastUsageReport
+step "An app asks for the consent state"
+act orvixsim bus write 571 '{"request_type":"get","id":"tos","device_uuid":"phone-1"}'
+wait_new 'wrote MID 572'
 
-step "A track plays" \
-    "The receiver asks for the speaker: the daemon asks the source-switch service, then grants" \
-    "the receiver its resources. The media status becomes a now-playing record for the UI," \
-    "and the play position is published on MID 49 every second."
-show orvixsim cast request-resources
-wait_for "$(record '"op":"PlayMySource"')" orvixsim source log
-wait_for "$(record '"op":"GrantResources"')" orvixsim cast log
-show orvixsim cast media --state 2 --time 30 --stream 1 --duration 215.5 \
+step "The app accepts the terms; the receiver is asked (the timezone goes along)"
+act orvixsim bus write 571 \
+    '{"request_type":"set","id":"tos","action":"accepted","device_uuid":"phone-1","user_ip":"192.0.2.7"}'
+wait_new 'cast +AcceptTos'
+wait_new 'cast +SetTimezone'
+
+step "The receiver answers: the app gets its reply, the acceptance is stored"
+id=$(orvixsim cast log | grep -oE '"op":"AcceptTos","result":[0-9]+' | grep -oE '[0-9]+$')
+act orvixsim cast respond "$id" 0
+wait_new 'env +daemon set GoogleCastTOS'
+wait_new 'wrote MID 572'
+
+step "The app asks again"
+act orvixsim bus write 571 '{"request_type":"get","id":"tos","device_uuid":"phone-1"}'
+wait_new 'wrote MID 572'
+
+step "A receiver connects: it gets the device's name and delay, and is asked for its status"
+act orvixsim cast connect
+wait_new 'cast +SetDeviceName'
+wait_new 'cast +SetMultizoneDelay'
+wait_new 'cast +RequestCastStatus'
+
+step "Its status reaches the bus, the settings and the device's clock"
+act orvixsim cast status --name "Living Room Speaker" --build 1.56.281627 --locale en-GB \
+    --usage-report 1 --timezone Europe/Berlin
+wait_new 'wrote MID (90|7) ' 3
+wait_new 'env +daemon set' 5
+show cat /data/time/timezone
+echo
+show readlink /data/time/localtime
+
+step "The device's timezone changes: its owner app stores it and alerts MID 573"
+act orvixsim env set TimeZone Asia/Tokyo
+act orvixsim bus write 573 ""
+wait_new 'cast +SetTimezone'
+
+step "A sender asks for the speaker and gets it, at the device's volume (MID 64)"
+act orvixsim bus write 64 45
+act orvixsim cast request-resources
+wait_new 'source +PlayMySource'
+wait_new 'cast +GrantResources'
+wait_new 'cast +CastCliSyncVolume'
+
+step "A track plays: now playing on the UI, the position on MID 49 every second"
+act orvixsim cast media --state 2 --time 12.7 --stream 1 --duration 215.5 \
     --title "Quiet Harbour" --artist "The Lanterns" --album "Night Ferry"
-wait_for '"op":"metadata","fields":\{[^}]*\}' orvixsim ui log
-wait_for '"payload":"3[1-9]000"' orvixsim bus read 49
+wait_new 'source +UpdatePlayerState'
+wait_new 'ui +metadata'
+wait_new 'wrote MID 49' 2
 
-step "Pause from the device" \
-    "The device's pause button reaches the daemon through the source-switch service; the" \
-    "daemon sends play command 1 (pause) to the receiver."
-show orvixsim source play-control PAUSE
-wait_for "$(record '"args":\[1\],"op":"SendPlayCommand"')" orvixsim cast log
+step "The device's pause button pauses the cast; the receiver reports it paused"
+act orvixsim source play-control PAUSE
+wait_new 'cast +SendPlayCommand'
+act orvixsim cast media --state 3 --time 13.6 --stream 1 --duration 215.5 \
+    --title "Quiet Harbour" --artist "The Lanterns" --album "Night Ferry"
+wait_new 'source +UpdatePlayerState'
+wait_new 'wrote MID 49 .*"13000"'
 
-step "Suspend" \
-    "A suspend alert on MID 115 suspends the cast control with reason 3; the controller" \
-    "thread then exits the cast library. The process itself stays."
-show orvixsim bus write 115 suspend
-wait_for "$(record '"op":"Suspend"')|$(record '"op":"CastCliExit"')" orvixsim cast log
-if kill -0 "${ORVIXCAST_PID:-0}" 2>/dev/null; then
-    echo "   orvixcast (pid $ORVIXCAST_PID) is still running"
+step "Volume both ways: the device's to the receiver, the sender's slider to the device"
+act orvixsim source volume 55
+wait_new 'cast +CastCliSyncVolume'
+act orvixsim cast volume 57
+wait_new 'source +UpdateAppVolume'
+
+step "Another source takes the speaker: cast yields, then the receiver lets go"
+act orvixsim source switch
+wait_new 'source +UpdatePlayerState'
+wait_new 'cast +RevokeResources'
+act orvixsim cast release-resources
+wait_new 'ui +clear'
+wait_new 'source +NotifyPlaybackStopped'
+
+step "Standby: the receiver's resources are revoked"
+act orvixsim source play-control STANDBYON
+wait_new 'cast +RevokeResources'
+wait_new 'STANDBY_ON'
+
+step "Suspend: the controller thread exits the cast library; the process stays"
+act orvixsim bus write 115 suspend
+wait_new 'cast +Suspend'
+wait_new 'cast +CastCliExit'
+if kill -0 "$daemon_pid" 2>/dev/null; then
+    echo "   orvixcast (pid $daemon_pid) is still running"
 fi
 
-step "Timeline" "Everything the simulator saw, in one order (seq, seconds, area, what happened):"
+step "Timeline"
+echo "   Everything the simulator saw, in one order (seq, seconds, area, what happened):"
 orvixsim timeline
