@@ -1,5 +1,7 @@
 // The receiver's own record of the consent settings, fetched once per start from its local
 // setup service and copied into the settings store where it differs.
+#include "core/EurekaInfo.h"
+
 #include <curl/curl.h>
 #include <json/json.h>
 #include <syslog.h>
@@ -110,6 +112,12 @@ void FetchAndCopyEurekaInfo(CURL* curl) {
         android::SleepUs(500000);
     }
 
+    ApplyEurekaInfo(body);
+}
+
+}  // namespace
+
+void ApplyEurekaInfo(const std::string& body) {
     Json::CharReaderBuilder builder;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     if (reader) {
@@ -142,8 +150,6 @@ void FetchAndCopyEurekaInfo(CURL* curl) {
         }
     }
 }
-
-}  // namespace
 
 // Runs on the setup-information thread; it touches no field of the controller, only the
 // settings store, which is safe beside the looper's use of it.

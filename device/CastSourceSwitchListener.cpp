@@ -36,9 +36,10 @@ void CastSourceSwitchListener::RegisterWithCastCli() {
     sp<CastSourceSwitchListener> self(this);
     releaseResourceCallback = [self](bool switched) { self->ReleaseResources(switched); };
     CastSourceSwitchListener* plain = this;
-    const auto source = static_cast<android::ISourceSwitchListener::sourcetype>(kCastSourceType);
-    playMySourceCallback = [plain, source]() {
+    playMySourceCallback = [plain]() {
         sp<android::ISourceSwitchListener> listener(plain);
+        const auto source =
+            static_cast<android::ISourceSwitchListener::sourcetype>(kCastSourceType);
         return android::SourceSwitchClient::PlayMySource(listener, source);
     };
     OnCastCliMuteChange = handleOnMuteChanges;

@@ -13,7 +13,7 @@ namespace {
 constexpr size_t kKernelNameMax = 15;
 }  // namespace
 
-Thread::Thread(bool canCallJava) : mCanCallJava(canCallJava) {}
+Thread::Thread(bool /*canCallJava*/) {}
 
 Thread::~Thread() = default;
 

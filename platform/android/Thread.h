@@ -31,6 +31,7 @@ enum { PRIORITY_DEFAULT = 0 };
 
 class Thread : virtual public RefBase {
 public:
+    // canCallJava is accepted for the platform's sake and ignored.
     explicit Thread(bool canCallJava = true);
     virtual ~Thread();
 
@@ -57,7 +58,6 @@ private:
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
-    const bool mCanCallJava;
     mutable std::mutex mLock;
     // Signalled when the thread has its tid and when it ends.
     std::condition_variable mStateChanged;
