@@ -4,7 +4,6 @@
 // line, so that a record meets what earlier ones left behind. A timezone the daemon accepts is
 // applied to /data/time, so this target runs only in the sandbox (scripts/in-sandbox.sh).
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
