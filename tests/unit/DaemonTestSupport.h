@@ -1,13 +1,18 @@
-// What the daemon's tests share: a capture of the log lines, access to the controller's
-// fields, and a fixture that runs a controller against the fakes.
+// What the daemon's tests share: the log lines, the controller's private fields, one ordered
+// view of what the daemon did to the fakes, and a fixture that runs a controller against them.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
-#include <atomic>
-#include <memory>
+#include <algorithm>
+#include <fstream>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,12 +21,20 @@
 #include "core/CastController.h"
 #include "core/Constants.h"
 #include "core/Log.h"
+#include "core/Messages.h"
 #include "device/CastSourceSwitchListener.h"
+#include "sim/model/JsonText.h"
 #include "tests/fakes/FakeWorld.h"
 #include "tests/fakes/ManualClock.h"
 #include "tests/fakes/Wait.h"
 
 namespace orvix::test {
+
+using android::AMessage;
+using android::sp;
+using fakes::Fakes;
+using fakes::WaitFor;
+using Names = std::vector<std::string>;
 
 struct LogLine {
     int priority;
@@ -43,26 +56,29 @@ public:
         std::lock_guard<std::mutex> lock(mLock);
         return mLines;
     }
+    std::vector<std::string> texts() const {
+        std::vector<std::string> out;
+        for (const LogLine& line : lines()) out.push_back(line.text);
+        return out;
+    }
     // Lines whose text contains part (at the given priority, or any with -1).
     size_t count(const std::string& part, int priority = -1) const {
         size_t n = 0;
         for (const LogLine& line : lines()) {
-            if (line.text.find(part) != std::string::npos &&
-                (priority < 0 || line.priority == priority)) {
-                ++n;
-            }
+            n += line.text.find(part) != std::string::npos &&
+                 (priority < 0 || line.priority == priority);
         }
         return n;
     }
-    bool has(const std::string& text, int priority = -1) const { return count(text, priority); }
+    bool has(const std::string& part, int priority = -1) const { return count(part, priority); }
     bool waitFor(const std::string& part, int priority = -1) const {
         return fakes::WaitFor([&] { return has(part, priority); });
     }
     // Index of the first line containing part, or -1.
     int indexOf(const std::string& part) const {
-        std::vector<LogLine> all = lines();
+        std::vector<std::string> all = texts();
         for (size_t i = 0; i < all.size(); ++i) {
-            if (all[i].text.find(part) != std::string::npos) return static_cast<int>(i);
+            if (all[i].find(part) != std::string::npos) return static_cast<int>(i);
         }
         return -1;
     }
@@ -80,18 +96,12 @@ private:
 
 // Reaches the controller's fields for the tests (a friend of CastController).
 struct CastControllerPeer {
-    static bool controlConnected(CastController& c) { return c.mControlConnected; }
-    static void setControlConnected(CastController& c, bool v) { c.mControlConnected = v; }
-    static int32_t multizoneRequestId(CastController& c) { return c.mMultizoneRequestId; }
-    static void setMultizoneRequestId(CastController& c, int32_t v) { c.mMultizoneRequestId = v; }
+    static bool& controlConnected(CastController& c) { return c.mControlConnected; }
+    static int32_t& multizoneRequestId(CastController& c) { return c.mMultizoneRequestId; }
     static int32_t timezoneRequestId(CastController& c) { return c.mTimezoneRequestId; }
     static void setTimezoneRequestId(CastController& c, int32_t v) { c.mTimezoneRequestId = v; }
     static std::string timezone(CastController& c) { return c.mTimezone; }
     static void setTimezone(CastController& c, const std::string& v) { c.mTimezone = v; }
-    static std::string castLiteVersion(CastController& c) {
-        std::lock_guard<std::mutex> lock(c.mVersionMutex);
-        return c.mCastLiteVersion;
-    }
     static void setCastLiteVersion(CastController& c, const std::string& v) {
         std::lock_guard<std::mutex> lock(c.mVersionMutex);
         c.mCastLiteVersion = v;
@@ -103,7 +113,7 @@ struct CastControllerPeer {
     static void setNowPlaying(CastController& c, const NowPlayingInfo& info) {
         std::lock_guard<std::mutex> lock(c.mNowPlayingMutex);
         c.mNowPlaying = info;
-        c.mNowPlaying.appName = info.appName;
+        c.mNowPlaying.appName = info.appName;  // the assignment keeps the record's own
     }
     static std::unordered_map<int32_t, ClientSetRequest>& pending(CastController& c) {
         return c.mPendingRequests;
@@ -128,7 +138,7 @@ struct CastControllerPeer {
         return c.mActiveMonitors;
     }
     // Breaks the reference cycles of a controller (observer, listener, slots) so that the
-    // test's reference is the last one.
+    // test's reference is the last one; the observer goes before the listener.
     static void dismantle(CastController& c) {
         releaseResourceCallback = nullptr;
         playMySourceCallback = nullptr;
@@ -143,40 +153,157 @@ struct CastControllerPeer {
             c.mCastControl.reset();
         }
         observer.reset();
-        listener.clear();
     }
+};
+
+// The remembered cast-status values live for the process (a friend of CastControlObserver).
+struct CastControlObserverPeer {
+    static void forgetRememberedStatus() { CastControlObserver::ForgetRememberedStatus(); }
 };
 
 namespace orvix::test {
 
-// A controller set up on the test thread the way its thread would (looper, bus, Init), over
-// freshly reset fakes, with its log lines captured. Tests drive it with real looper messages
-// (fakes events) or direct handler calls.
+// The controller's handler, keeping the fields of each message before the controller handles
+// it ({cast-name="Den", usage-report=1}). Messages whose code is swallowed are not handled.
+class TapHandler : public android::AHandlerReflector<CastController> {
+public:
+    explicit TapHandler(CastController* controller) : AHandlerReflector(controller) {}
+
+    void swallow(std::set<uint32_t> codes) {
+        std::lock_guard<std::mutex> lock(mLock);
+        mSwallow = std::move(codes);
+    }
+    // The messages with this code seen since the last call, in order.
+    std::vector<std::string> take(uint32_t what) {
+        std::lock_guard<std::mutex> lock(mLock);
+        return std::exchange(mTaken[what], {});
+    }
+
+protected:
+    void onMessageReceived(const android::sp<android::AMessage>& msg) override {
+        std::string text = msg->debugString();
+        bool handle;
+        {
+            std::lock_guard<std::mutex> lock(mLock);
+            mTaken[msg->what()].push_back(text.substr(text.find('{')));
+            handle = mSwallow.count(msg->what()) == 0;
+        }
+        if (handle) AHandlerReflector::onMessageReceived(msg);
+    }
+
+private:
+    std::mutex mLock;
+    std::map<uint32_t, std::vector<std::string>> mTaken;
+    std::set<uint32_t> mSwallow;
+};
+
+// Everything the daemon did to the fakes, in the World's order: receiver calls
+// ("cast:GrantResources[]"), source-switch calls ("source:PlayMySource[24]"), bus writes
+// ("bus:70=SPEAKER_ACTIVE,24", "bus:90local=Den"), settings ("setting:TimeZone=UTC") and UI
+// updates ("ui:clear", "ui:metadata+12 fields").
+inline std::vector<std::string> Effects(model::World& world) {
+    std::vector<std::pair<uint64_t, std::string>> all;
+    for (const auto& c : world.receiver().calls()) {
+        all.push_back({c.stamp.seq, std::string("cast:") + model::castOpName(c.op) +
+                                        model::compactJson(c.args)});
+    }
+    for (const auto& c : world.source().calls()) {
+        all.push_back({c.stamp.seq, std::string("source:") + model::sourceOpName(c.op) +
+                                        model::compactJson(c.args)});
+    }
+    for (const auto& w : world.bus().writes()) {
+        if (w.from != model::Origin::Daemon) continue;
+        std::string scope = w.scope == model::Scope::Remote ? "" : model::scopeName(w.scope);
+        all.push_back({w.stamp.seq, "bus:" + std::to_string(w.mid) + scope + "=" + w.payload});
+    }
+    for (const auto& c : world.settings().changes()) {
+        if (c.from != model::Origin::Daemon) continue;
+        all.push_back({c.stamp.seq, "setting:" + c.key + "=" + c.value});
+    }
+    for (const auto& u : world.ui().updates()) {
+        std::string text = u.kind == model::UiUpdate::Kind::Clear ? "ui:clear" : "ui:metadata";
+        if (!u.fields.empty()) text += "+" + std::to_string(u.fields.size()) + " fields";
+        all.push_back({u.stamp.seq, text});
+    }
+    std::sort(all.begin(), all.end());
+    std::vector<std::string> out;
+    for (const auto& entry : all) out.push_back(entry.second);
+    return out;
+}
+
+// A controller set up on the test thread the way its thread would (looper with a tap, bus,
+// Init), over freshly reset fakes, with its log lines captured. Its detached release and
+// switch workers each hold the controller or the listener until they end, so both strong
+// counts back at their idle values means none is left.
 class DaemonTest : public ::testing::Test {
 protected:
+    // A code of no message of the daemon: the dispatch drops it without a word.
+    static constexpr uint32_t kSettled = 9999;
+
     void SetUp() override {
         fakes::Fakes().reset();
         gSourceSwitched = false;
         gCastMuted = false;
+        CastControlObserverPeer::forgetRememberedStatus();
     }
 
-    void TearDown() override { destroyController(); }
+    void TearDown() override {
+        waitWorkersDone();
+        mListener.clear();
+        destroyController();
+        if (mClockInstalled) android::SetSystemClock(nullptr);
+    }
 
-    // Looper and bus registration only.
+    void useTestClock() {
+        android::SetSystemClock(&mClock);
+        mClockInstalled = true;
+    }
+
+    // Looper (with the tap) and bus registration only.
     android::sp<CastController> startLooperAndBus() {
         mController = new CastController();
         mController->StartALooper();
+        mTap = new TapHandler(mController.get());
+        CastControllerPeer::replaceHandler(*mController, mTap);
         mController->RegisterWithVemo();
         return mController;
     }
 
-    // Looper, bus and Init: the cast control, observer and listener exist.
-    android::sp<CastController> startController() {
+    // Looper, bus and Init: the cast control (unless refused), observer and listener exist.
+    android::sp<CastController> startController(bool withControl = true) {
+        if (!withControl) world().receiver().refuse("Create");
         startLooperAndBus();
-        EXPECT_TRUE(mController->Init());
+        EXPECT_EQ(mController->Init(), withControl);
         // The observer's reporter thread says hello once; let it, so tests see a quiet log.
         EXPECT_TRUE(mLog.waitFor("castobserver: HandleCurrentTimeData() Entered ++ "));
         return mController;
+    }
+
+    // startController, then one granted request (or a report without a control) so that the
+    // service knows the listener and can notify it; the log starts empty.
+    void startDevice(bool withControl = true) {
+        startController(withControl);
+        android::sp<CastSourceSwitchListener> listener = mController->sourceSwitchListener();
+        ASSERT_NE(listener, nullptr);
+        if (withControl) {
+            fakes::Fakes().castRequestResources();
+        } else {
+            android::SourceSwitchClient::UpdatePlayerState(
+                listener, android::ISourceSwitch::PLAYSTATE_PLAYING);
+        }
+        deliver();
+        mIdleController = mController->getStrongCount();
+        mIdleListener = listener->getStrongCount();
+        mListener = listener;  // from here on, deliver() also waits for the workers
+        mLog.clear();
+    }
+
+    void waitWorkersDone() {
+        if (mListener == nullptr) return;
+        EXPECT_TRUE(fakes::WaitFor([&] {
+            return mController->getStrongCount() == mIdleController &&
+                   mListener->getStrongCount() == mIdleListener;
+        })) << "a release or switch worker did not end";
     }
 
     void destroyController() {
@@ -194,32 +321,103 @@ protected:
         settle();
     }
 
-    // Waits until the looper has handled everything posted so far: a marker posted to a
-    // handler of our own on the controller's looper runs after all of it.
+    // Waits until the looper has handled everything posted so far (the tap sees a marker).
     void settle() {
-        android::sp<Marker> marker = new Marker();
-        CastControllerPeer::looper(*mController)->registerHandler(marker);
-        android::sp<android::AMessage> msg = new android::AMessage(0, marker->id());
-        msg->post();
-        ASSERT_TRUE(fakes::WaitFor([&] { return marker->seen(); }));
-        CastControllerPeer::looper(*mController)->unregisterHandler(marker->id());
+        (new android::AMessage(kSettled, mTap->id()))->post();
+        ASSERT_TRUE(fakes::WaitFor([&] { return !mTap->take(kSettled).empty(); }));
     }
 
-    class Marker : public android::AHandler {
-    public:
-        bool seen() const { return mSeen; }
-
-    protected:
-        void onMessageReceived(const android::sp<android::AMessage>&) override { mSeen = true; }
-
-    private:
-        std::atomic<bool> mSeen{false};
-    };
+    // Delivers what the fakes queued and waits until the looper and the workers handled it.
+    void deliver() {
+        fakes::Fakes().drain();
+        settle();
+        waitWorkersDone();
+    }
 
     model::World& world() { return fakes::Fakes().world(); }
+    // A mark to look at what the daemon did after it, with since(mark).
+    size_t mark() { return Effects(world()).size(); }
+    // What the daemon did after mark, the entries starting with prefix only.
+    std::vector<std::string> since(size_t mark, const std::string& prefix = "") {
+        std::vector<std::string> all = Effects(world());
+        std::vector<std::string> out;
+        for (size_t i = mark; i < all.size(); ++i) {
+            if (all[i].rfind(prefix, 0) == 0) out.push_back(all[i]);
+        }
+        return out;
+    }
+    // The payloads the daemon wrote on mid (remote), or the values it gave key, in order.
+    std::vector<std::string> busWrites(int32_t mid) {
+        return values("bus:" + std::to_string(mid) + "=");
+    }
+    std::vector<std::string> settingWrites(const std::string& key) {
+        return values("setting:" + key + "=");
+    }
+    std::vector<std::string> values(const std::string& prefix) {
+        std::vector<std::string> out = since(0, prefix);
+        for (std::string& value : out) value.erase(0, prefix.size());
+        return out;
+    }
 
     LogCapture mLog;
+    fakes::ManualClock mClock;
+    bool mClockInstalled = false;
     android::sp<CastController> mController;
+    android::sp<TapHandler> mTap;
+    android::sp<CastSourceSwitchListener> mListener;
+    int32_t mIdleController = 0;
+    int32_t mIdleListener = 0;
+};
+
+// The cast-session tests drive the observer's reporter and the version monitor by the clock.
+class CastSessionTest : public DaemonTest {
+protected:
+    void SetUp() override {
+        DaemonTest::SetUp();
+        useTestClock();
+    }
+};
+
+// The audio-focus and device-control tests.
+class DeviceTest : public DaemonTest {};
+
+// An `amixer` of our own at the front of PATH that appends its arguments to a file. While
+// held it waits (up to five seconds) for release(), so a test can look at the world while
+// the daemon is inside system().
+class RecordingMixer {
+public:
+    RecordingMixer() {
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvix-mixer-XXXXXX";
+        if (mkdtemp(&pattern[0]) == nullptr) return;
+        mDir = pattern;
+        std::ofstream(mDir + "/amixer")
+            << "#!/bin/sh\necho \"$*\" >> '" << mDir << "/calls'\ni=0\nwhile [ -e '" << mDir
+            << "/hold' ] && [ $i -lt 500 ]; do sleep 0.01; i=$((i+1)); done\n";
+        chmod((mDir + "/amixer").c_str(), 0755);
+        const char* path = getenv("PATH");
+        mOldPath = path != nullptr ? path : "";
+        setenv("PATH", (mDir + ":" + mOldPath).c_str(), 1);
+    }
+    ~RecordingMixer() {
+        setenv("PATH", mOldPath.c_str(), 1);
+        for (const char* name : {"/hold", "/calls", "/amixer"}) unlink((mDir + name).c_str());
+        rmdir(mDir.c_str());
+    }
+    bool ready() const { return !mDir.empty(); }
+    void hold() { std::ofstream(mDir + "/hold") << "1"; }
+    void release() { unlink((mDir + "/hold").c_str()); }
+    // One line per run, the arguments joined by blanks.
+    std::vector<std::string> calls() const {
+        std::vector<std::string> lines;
+        std::ifstream in(mDir + "/calls");
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+
+private:
+    std::string mDir;
+    std::string mOldPath;
 };
 
 }  // namespace orvix::test

@@ -1,5 +1,5 @@
-// A one-route HTTP server on 127.0.0.1 for the setup-information fetch: answers every request
-// with the status and body it was given, and counts them.
+// A one-route HTTP server on 127.0.0.1:8008 for the setup-information fetch: answers the n-th
+// connection with the n-th raw response (the last one from then on), and counts them.
 #pragma once
 
 #include <arpa/inet.h>
@@ -8,49 +8,52 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace orvix::test {
 
 class TestHttpServer {
 public:
-    TestHttpServer(int status, std::string body) : mStatus(status), mBody(std::move(body)) {}
-    ~TestHttpServer() { stop(); }
+    explicit TestHttpServer(std::vector<std::string> raw) : mResponses(std::move(raw)) {}
+    TestHttpServer(int status, const std::string& body) : mResponses{Response(status, body)} {}
+    ~TestHttpServer() {
+        mStopping = true;
+        if (mThread.joinable()) mThread.join();
+        if (mFd >= 0) close(mFd);
+    }
 
-    bool start(uint16_t port = 8008) {
+    static std::string Response(int status, const std::string& body) {
+        return "HTTP/1.1 " + std::to_string(status) +
+               " X\r\nContent-Type: application/json\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    }
+
+    bool start() {
         mFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
         setsockopt(mFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
         sockaddr_in addr = {};
         addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
+        addr.sin_port = htons(8008);
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (bind(mFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
             listen(mFd, 8) != 0) {
-            close(mFd);
-            mFd = -1;
             return false;
         }
         mThread = std::thread([this] { serve(); });
         return true;
     }
 
-    void stop() {
-        mStopping = true;
-        if (mThread.joinable()) mThread.join();
-        if (mFd >= 0) close(mFd);
-        mFd = -1;
-    }
-
     int requests() const { return mRequests; }
 
     void setResponse(int status, const std::string& body) {
         std::lock_guard<std::mutex> lock(mLock);
-        mStatus = status;
-        mBody = body;
+        mResponses = {Response(status, body)};
     }
 
 private:
@@ -69,20 +72,18 @@ private:
             }
             std::string response;
             {
+                // Counted before the answer goes out, so the client never finds it missing.
                 std::lock_guard<std::mutex> lock(mLock);
-                response = "HTTP/1.1 " + std::to_string(mStatus) +
-                           " X\r\nContent-Type: application/json\r\nContent-Length: " +
-                           std::to_string(mBody.size()) + "\r\nConnection: close\r\n\r\n" + mBody;
+                size_t index = static_cast<size_t>(mRequests++);
+                response = mResponses[std::min(index, mResponses.size() - 1)];
             }
             send(client, response.data(), response.size(), MSG_NOSIGNAL);
             close(client);
-            ++mRequests;
         }
     }
 
     std::mutex mLock;
-    int mStatus;
-    std::string mBody;
+    std::vector<std::string> mResponses;
     int mFd = -1;
     std::atomic<bool> mStopping{false};
     std::atomic<int> mRequests{0};

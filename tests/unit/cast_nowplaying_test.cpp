@@ -2,13 +2,11 @@
 // changed, the gaps it fills, and the statuses that mean the session is over.
 #include <limits>
 
-#include "tests/unit/CastTestSupport.h"
+#include "tests/unit/DaemonTestSupport.h"
 
-using android::AMessage;
-using android::sp;
-using orvix::model::UiField;
-using orvix::model::UiUpdate;
-using orvix::test::CastSessionTest;
+namespace orvix::test {
+
+using std::nullopt;
 
 namespace {
 
@@ -33,202 +31,151 @@ struct MediaMsg {
     }
 };
 
-MediaMsg Song() {
-    MediaMsg m;
-    m.streamType = 1;
-    m.duration = 215.5;
-    m.cover = "http://art/1.jpg";
-    m.track = "Song";
-    m.album = "Album";
-    m.artist = "Artist";
-    return m;
+const MediaMsg kSong{nullopt, 1,       nullopt, 215.5,   "http://art/1.jpg",
+                     "Song",  "Album", nullopt, "Artist"};
+const MediaMsg kLive{nullopt,        2,       nullopt, nullopt,    "http://art/live.jpg",
+                     "Morning Show", nullopt, nullopt, "Radio One"};
+
+// One metadata update to the UI, its fields in the order the daemon set them.
+std::string Shown(const std::string& album, const std::string& artist, const std::string& cover,
+                  int32_t totalTime, const std::string& track) {
+    return "album=\"" + album + "\", artist=\"" + artist + "\", coverArt=\"" + cover +
+           "\", playState=0, totalTime=" + std::to_string(totalTime) + ", trackName=\"" + track +
+           "\", next=1, prev=1, repeat=-1, shuffle=-1, seek=0, currentSource=24";
 }
 
-std::vector<UiField> Shown(const std::string& album, const std::string& artist,
-                           const std::string& cover, int32_t totalTime, const std::string& track) {
-    return {UiField::string("album", album),
-            UiField::string("artist", artist),
-            UiField::string("coverArt", cover),
-            UiField::int32("playState", 0),
-            UiField::int32("totalTime", totalTime),
-            UiField::string("trackName", track),
-            UiField::int32("next", 1),
-            UiField::int32("prev", 1),
-            UiField::int32("repeat", -1),
-            UiField::int32("shuffle", -1),
-            UiField::int32("seek", 0),
-            UiField::int32("currentSource", 24)};
-}
-
-}  // namespace
-
-class NowPlayingTest : public CastSessionTest {
+class NowPlayingTest : public DaemonTest {
 protected:
     void media(const MediaMsg& m) { postAndSettle(m.build()); }
 
-    std::vector<UiUpdate> metadataUpdates() {
-        std::vector<UiUpdate> out;
+    Names shown() {
+        Names out;
         for (const auto& update : world().ui().updates()) {
-            if (update.kind == UiUpdate::Kind::Metadata) out.push_back(update);
+            if (update.kind != model::UiUpdate::Kind::Metadata) continue;
+            std::string text;
+            for (const auto& field : update.fields) {
+                text +=
+                    (text.empty() ? "" : ", ") + field.key + "=" + model::compactJson(field.json());
+            }
+            out.push_back(text);
         }
         return out;
     }
+
+    std::string track() { return CastControllerPeer::nowPlaying(*mController).trackName; }
 };
 
-TEST_F(NowPlayingTest, TrackIsShownOnceUntilSomethingChanges) {
-    startTapped();
-    media(Song());
-    auto shown = metadataUpdates();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].fields, Shown("Album", "Artist", "http://art/1.jpg", 215500, "Song"));
-    EXPECT_TRUE(
-        mLog.has("castcontroller: updateMetadata() Entered, duration 215500.000000 ms", LOG_INFO));
-    EXPECT_TRUE(mLog.has("castcontroller: sp<IVemoTransport> getInstance()", LOG_ERR));
+}  // namespace
 
-    media(Song());
-    EXPECT_EQ(metadataUpdates().size(), 1u);
-    MediaMsg newCover = Song();
+TEST_F(NowPlayingTest, BufferedTrackIsShownOnceUntilSomethingChanges) {
+    startController();
+    media(kSong);
+    media(kSong);
+    MediaMsg newCover = kSong;
     newCover.cover = "http://art/2.jpg";
     media(newCover);
-    shown = metadataUpdates();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[1].fields, Shown("Album", "Artist", "http://art/2.jpg", 215500, "Song"));
-    NowPlayingInfo now = CastControllerPeer::nowPlaying(*mController);
-    EXPECT_EQ(now.coverArt, "http://art/2.jpg");
-    EXPECT_EQ(now.totalTime, 215500.0);
+    const Names both = {Shown("Album", "Artist", "http://art/1.jpg", 215500, "Song"),
+                        Shown("Album", "Artist", "http://art/2.jpg", 215500, "Song")};
+    EXPECT_EQ(shown(), both);
+    EXPECT_TRUE(
+        mLog.has("castcontroller: updateMetadata() Entered, duration 215500.000000 ms", LOG_INFO));
+    EXPECT_EQ(CastControllerPeer::nowPlaying(*mController).coverArt, "http://art/2.jpg");
 
     // A buffered stream needs a usable duration.
+    MediaMsg other = kSong;
+    other.track = "Other";
     for (double bad : {0.0, -3.0, std::numeric_limits<double>::infinity(),
                        std::numeric_limits<double>::quiet_NaN()}) {
-        MediaMsg noDuration = Song();
-        noDuration.track = "Other";
-        noDuration.duration = bad;
-        media(noDuration);
+        other.duration = bad;
+        media(other);
     }
-    MediaMsg absent = Song();
-    absent.track = "Other";
-    absent.duration.reset();
-    media(absent);
-    EXPECT_EQ(metadataUpdates().size(), 2u);
+    other.duration.reset();
+    media(other);
+    EXPECT_EQ(shown(), both);
 }
 
 TEST_F(NowPlayingTest, LiveStreamsAreShownOnEveryChangeOtherStreamsNever) {
-    startTapped();
-    MediaMsg live;
-    live.streamType = 2;
-    live.track = "Morning Show";
-    live.artist = "Radio One";
-    live.cover = "http://art/live.jpg";
+    startController();
+    MediaMsg live = kLive;
     media(live);
     media(live);
     live.duration = std::numeric_limits<double>::quiet_NaN();
     media(live);
     live.track = "Evening Show";
     media(live);
-    auto shown = metadataUpdates();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].fields, Shown("", "Radio One", "http://art/live.jpg", -1, "Morning Show"));
-    EXPECT_EQ(shown[1].fields[5], UiField::string("trackName", "Evening Show"));
-
-    MediaMsg none = Song();
+    MediaMsg none = kSong;
     none.track = "Unseen";
-    none.streamType = 0;
-    media(none);
-    none.streamType.reset();
-    media(none);
-    none.streamType = 3;
-    media(none);
-    EXPECT_EQ(metadataUpdates().size(), 2u);
+    for (std::optional<int32_t> type :
+         {std::optional<int32_t>(0), std::optional<int32_t>(3), std::optional<int32_t>()}) {
+        none.streamType = type;
+        media(none);
+    }
+    EXPECT_EQ(shown(), (Names{Shown("", "Radio One", "http://art/live.jpg", -1, "Morning Show"),
+                              Shown("", "Radio One", "http://art/live.jpg", -1, "Evening Show")}));
 }
 
 TEST_F(NowPlayingTest, MissingTextsAreFilledFromAppNameAlbumArtistAndDefaultArt) {
-    startTapped();
+    startController();
     NowPlayingInfo withApp;
     withApp.appName = "Radio App";
     CastControllerPeer::setNowPlaying(*mController, withApp);
-
-    MediaMsg bare;
-    bare.streamType = 2;
-    bare.album = "";
-    bare.albumArtist = "The Band";
-    media(bare);
-    auto shown = metadataUpdates();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].fields, Shown("The Band", "", "defaultArt.jpg", -1, "Radio App"));
+    media({nullopt, 2, nullopt, nullopt, nullopt, nullopt, "", "The Band", nullopt});
+    EXPECT_EQ(shown(), Names{Shown("The Band", "", "defaultArt.jpg", -1, "Radio App")});
     // Taking the record over keeps the app name, which only the cast status sets.
     EXPECT_EQ(CastControllerPeer::nowPlaying(*mController).appName, "Radio App");
-    EXPECT_EQ(CastControllerPeer::nowPlaying(*mController).trackName, "Radio App");
+    EXPECT_EQ(track(), "Radio App");
 }
 
 TEST_F(NowPlayingTest, SessionIdZeroEndsTheSessionUnlessALiveStreamIsStillGoing) {
-    startTapped();
+    startController();
     const char kNoSession[] =
         "castcontroller: HandleOnMediaStatus() Session ID: 0 No active cast session!";
-    auto cleanUps = [&] { return mLog.count("castcontroller: HandleGracefulCleanUp()"); };
-
-    MediaMsg buffered = Song();
-    buffered.sessionId = 0;
-    buffered.playerState = 2;
-    media(buffered);
-    EXPECT_TRUE(mLog.has(kNoSession, LOG_NOTICE));
-    EXPECT_GT(cleanUps(), 0u);
-    EXPECT_LT(mLog.indexOf(kNoSession), mLog.indexOf("castcontroller: HandleGracefulCleanUp()"));
-    EXPECT_TRUE(metadataUpdates().empty());
-
-    MediaMsg live;
-    live.streamType = 2;
-    live.track = "Morning Show";
-    live.sessionId = 0;
-    live.playerState = 2;
-    mLog.clear();
-    media(live);
-    live.playerState.reset();  // the player state did not change: absent counts as 0
-    live.track = "Noon Show";
-    media(live);
-    EXPECT_FALSE(mLog.has(kNoSession));
-    EXPECT_EQ(cleanUps(), 0u);
-    EXPECT_EQ(metadataUpdates().size(), 2u);
-
-    live.playerState = 1;
-    media(live);
-    EXPECT_EQ(mLog.count(kNoSession), 1u);
-    EXPECT_GT(cleanUps(), 0u);
-    EXPECT_EQ(metadataUpdates().size(), 2u);
-
-    // Without a session id the status is never the end of one.
-    MediaMsg unknown = Song();
-    unknown.track = "Encore";
-    unknown.playerState = 1;
-    media(unknown);
-    EXPECT_EQ(mLog.count(kNoSession), 1u);
-    EXPECT_EQ(metadataUpdates().size(), 3u);
+    const char kCleanUp[] = "castcontroller: HandleGracefulCleanUp()";
+    MediaMsg buffered = kSong, livePlaying = kLive, liveSame = kLive, liveIdle = kLive;
+    MediaMsg noSession = kSong;
+    buffered.playerState = livePlaying.playerState = 2;
+    liveIdle.playerState = 1;
+    liveSame.track = "Noon Show";  // the player state did not change: absent counts as 0
+    livePlaying.sessionId = liveSame.sessionId = liveIdle.sessionId = buffered.sessionId = 0;
+    noSession.track = "Encore";
+    noSession.playerState = 1;
+    const struct {
+        const char* name;
+        MediaMsg msg;
+        bool ends, shows;
+    } rows[] = {{"BUFFERED", buffered, true, false},
+                {"LIVE+PLAYING", livePlaying, false, true},
+                {"LIVE without player state", liveSame, false, true},
+                {"LIVE+IDLE", liveIdle, true, false},
+                {"no session id", noSession, false, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        size_t before = shown().size();
+        mLog.clear();
+        media(row.msg);
+        EXPECT_EQ(mLog.has(kNoSession, LOG_NOTICE), row.ends);
+        EXPECT_EQ(mLog.has(kCleanUp), row.ends);
+        EXPECT_EQ(mLog.indexOf(kNoSession) < mLog.indexOf(kCleanUp), row.ends);
+        EXPECT_EQ(shown().size(), before + row.shows);
+    }
 }
 
 TEST_F(NowPlayingTest, UnavailableUiStillTakesTheRecordAndAClearedRecordIsSentAgain) {
-    startTapped();
+    startController();
     world().ui().setUp(false);
-    EXPECT_EQ(CastController::getInstance(), nullptr);
-    media(Song());
+    media(kSong);
     EXPECT_TRUE(mLog.has("castcontroller: updateMetadata() can not update metadata to UIManager!",
                          LOG_ERR));
-    EXPECT_EQ(CastControllerPeer::nowPlaying(*mController).trackName, "Song");
-
+    EXPECT_EQ(track(), "Song");
     // Looked up on every call: the service is found as soon as it is back.
     world().ui().setUp(true);
-    EXPECT_NE(CastController::getInstance(), nullptr);
-    media(Song());
-    EXPECT_TRUE(metadataUpdates().empty());
-
-    NowPlayingInfo withApp = CastControllerPeer::nowPlaying(*mController);
-    withApp.appName = "Radio App";
-    CastControllerPeer::setNowPlaying(*mController, withApp);
+    media(kSong);
+    EXPECT_EQ(shown(), Names{});
     mController->ClearNowPlaying();
-    NowPlayingInfo cleared = CastControllerPeer::nowPlaying(*mController);
-    EXPECT_EQ(cleared.trackName, "");
-    EXPECT_EQ(cleared.coverArt, "");
-    EXPECT_EQ(cleared.totalTime, 0.0);
-    EXPECT_EQ(cleared.appName, "Radio App");
-    media(Song());
-    EXPECT_EQ(metadataUpdates().size(), 1u);
-    EXPECT_EQ(mLog.count("getInstance()"), 4u);
+    EXPECT_EQ(track(), "");
+    media(kSong);
+    EXPECT_EQ(shown().size(), 1u);
+    EXPECT_EQ(mLog.count("castcontroller: sp<IVemoTransport> getInstance()", LOG_ERR), 2u);
 }
+
+}  // namespace orvix::test

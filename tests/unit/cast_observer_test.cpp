@@ -1,246 +1,129 @@
 // The cast control observer: what reaches the looper from the library's callbacks, the
 // player state sent to the source-switch service, the play-position reporter on MID 49 and
 // the clean-up on disconnect.
-#include <cmath>
 #include <limits>
 
-#include "tests/unit/CastTestSupport.h"
+#include "tests/unit/DaemonTestSupport.h"
 
-using android::AMessage;
-using android::sp;
-using orvix::fakes::Fakes;
-using orvix::fakes::WaitFor;
-using orvix::model::CastStatusData;
-using orvix::model::MediaInfoData;
-using orvix::model::MediaMetadataData;
-using orvix::model::MediaStatusData;
-using orvix::test::CastSessionTest;
-using orvix::test::EntryNames;
-using orvix::test::Int32Of;
-using orvix::test::StringOf;
+namespace orvix::test {
+
+using model::CastStatusData;
+using model::MediaInfoData;
+using model::MediaMetadataData;
+using model::MediaStatusData;
+using std::nullopt;
 
 namespace {
 
-using Names = std::vector<std::string>;
 constexpr int64_t kSecond = 1000000;
 
-CastStatusData Status(std::optional<std::string> name, std::optional<std::string> build,
-                      std::optional<std::string> locale, std::optional<std::string> zone,
-                      bool usage, std::optional<std::string> app, int32_t state = 6) {
-    CastStatusData s;
-    s.name = std::move(name);
-    s.buildNumber = std::move(build);
-    s.locale = std::move(locale);
-    s.timezone = std::move(zone);
-    s.usageReport = usage;
-    s.appName = std::move(app);
-    s.castState = state;
-    return s;
+CastStatusData Status(std::optional<std::string> name, std::optional<std::string> build, bool usage,
+                      std::optional<std::string> app, int32_t state = 6) {
+    return CastStatusData{name, build, "en-US", "Europe/Berlin", state, usage, app, false};
 }
 
-MediaStatusData Media(int32_t playerState, double time = 0.0, int32_t session = 5) {
-    MediaStatusData m;
-    m.sessionId = session;
-    m.playerState = playerState;
-    m.currentTime = time;
-    return m;
-}
-
-MediaStatusData WithInfo(MediaStatusData m, int32_t stream, double duration,
-                         std::optional<MediaMetadataData> metadata) {
-    MediaInfoData info;
-    info.streamType = stream;
-    info.duration = duration;
-    info.metadata = std::move(metadata);
-    m.mediaInfo = info;
-    return m;
+// A status with a session (5) and no idle reason, with media information when given.
+MediaStatusData Media(int32_t state, double time = 0.0, std::optional<MediaInfoData> info = {}) {
+    return MediaStatusData{5, state, time, 4, std::move(info)};
 }
 
 }  // namespace
 
 TEST_F(CastSessionTest, CastStatusGoesOnOnlyWhenConnectedSettledAndChanged) {
-    startTapped();
-    // What the controller makes of it is tested on its own; here only the message counts.
+    startController();
+    // What the controller makes of it is tested on its own; here only the messages count.
     mTap->swallow({kWhatCastStatus});
-    const CastStatusData full = Status("Kitchen", "1.56", "en-US", "Europe/Berlin", true, "Radio");
-
-    Fakes().castStatus(full);
-    deliver();
-    EXPECT_TRUE(mLog.has("castobserver: OnCastStatus() called ++", LOG_DEBUG));
+    auto posted = [&](std::vector<CastStatusData> statuses) {
+        for (const auto& status : statuses) Fakes().castStatus(status);
+        deliver();
+        return mTap->take(kWhatCastStatus);
+    };
+    const CastStatusData full = Status("Kitchen", "1.56", true, "Radio");
+    EXPECT_EQ(posted({full}), Names{});
     EXPECT_TRUE(mLog.has(
         "castobserver: OnCastStatus() Ignore as Cast control not connected! state:0", LOG_ERR));
-
     Fakes().castConnect();
-    deliver();
-    EXPECT_EQ(mTap->taken(kWhatControlConnected).size(), 1u);
-    EXPECT_TRUE(
-        mLog.has("castobserver: OnControlConnected() Handle cast status from now on!", LOG_INFO));
-    Fakes().castStatus(Status("Kitchen", "1.56", "en-US", "Europe/Berlin", true, "Radio", 1));
-    Fakes().castStatus(Status("Kitchen", "1.56", "en-US", "Europe/Berlin", true, "Radio", 0));
-    deliver();
+    EXPECT_EQ(posted({Status("Kitchen", "1.56", true, "Radio", 1),
+                      Status("Kitchen", "1.56", true, "Radio", 0)}),
+              Names{});
     EXPECT_EQ(
         mLog.count("castobserver: OnCastStatus() Ignoring unknown and starting state!", LOG_ERR),
         2u);
-    EXPECT_TRUE(mTap->taken(kWhatCastStatus).empty());
+    EXPECT_EQ(posted({full}), Names{R"({cast-name="Kitchen", build-number="1.56", )"
+                                    R"(locale="en-US", timezone="Europe/Berlin", )"
+                                    R"(castapp-name="Radio", usage-report=1})"});
 
-    Fakes().castStatus(full);
-    deliver();
-    sp<AMessage> msg = onlyTaken(kWhatCastStatus);
-    EXPECT_EQ(EntryNames(msg), (Names{"cast-name", "build-number", "locale", "timezone",
-                                      "castapp-name", "usage-report"}));
-    EXPECT_EQ(StringOf(msg, kKeyCastName), "Kitchen");
-    EXPECT_EQ(StringOf(msg, kKeyBuildNumber), "1.56");
-    EXPECT_EQ(StringOf(msg, kKeyLocale), "en-US");
-    EXPECT_EQ(StringOf(msg, kKeyTimezone), "Europe/Berlin");
-    EXPECT_EQ(StringOf(msg, kKeyCastAppName), "Radio");
-    EXPECT_EQ(Int32Of(msg, kKeyUsageReport), 1);
-    EXPECT_TRUE(mLog.has("castobserver: updateCastStatus() key:locale value:en-US", LOG_INFO));
-    EXPECT_TRUE(mLog.has("castobserver: OnCastStatus() Cast state:6", LOG_INFO));
-
-    // Nothing new and no running app: nothing goes on. The app name goes on every time.
-    mTap->clear();
-    Fakes().castStatus(Status("Kitchen", "1.56", "en-US", "Europe/Berlin", true, std::nullopt));
-    deliver();
-    EXPECT_TRUE(mTap->taken(kWhatCastStatus).empty());
+    // Nothing new and no running app: nothing goes on. The app name goes on every time. An
+    // emptied name is a change, a missing one is not; any state above 1 counts, as unsigned.
+    EXPECT_EQ(posted({Status("Kitchen", "1.56", true, nullopt)}), Names{});
     EXPECT_TRUE(
         mLog.has("castobserver: OnCastStatus() No changes to post cast status data!", LOG_INFO));
-    Fakes().castStatus(full);
-    deliver();
-    EXPECT_EQ(EntryNames(onlyTaken(kWhatCastStatus)), Names{"castapp-name"});
-
-    // An emptied name is a change; a missing one (null) is not. Any state above 1 counts,
-    // compared as unsigned.
-    mTap->clear();
-    Fakes().castStatus(Status("", std::nullopt, std::nullopt, std::nullopt, true, std::nullopt));
-    Fakes().castStatus(
-        Status(std::nullopt, std::nullopt, std::nullopt, std::nullopt, true, std::nullopt, -1));
-    deliver();
-    msg = onlyTaken(kWhatCastStatus);
-    EXPECT_EQ(EntryNames(msg), Names{"cast-name"});
-    EXPECT_EQ(StringOf(msg, kKeyCastName), "");
+    EXPECT_EQ(posted({full}), Names{R"({castapp-name="Radio"})"});
+    EXPECT_EQ(
+        posted({Status("", nullopt, true, nullopt), Status(nullopt, nullopt, true, nullopt, -1)}),
+        Names{R"({cast-name=""})"});
     EXPECT_EQ(mLog.count("No changes to post cast status data!"), 2u);
 
     // The remembered values outlive the connection; a disconnected control hears nothing.
     Fakes().castDisconnect();
-    Fakes().castStatus(Status("Den", std::nullopt, std::nullopt, std::nullopt, false, "Radio"));
+    EXPECT_EQ(posted({Status("Den", nullopt, false, "Radio")}), Names{});
     Fakes().castConnect();
-    deliver();
-    EXPECT_EQ(mLog.count("Ignore as Cast control not connected! state:0"), 2u);
-    mTap->clear();
-    Fakes().castStatus(Status("", "1.56", "en-US", "Europe/Berlin", true, std::nullopt));
-    Fakes().castStatus(Status("", "1.56", "en-US", "Europe/Berlin", false, std::nullopt));
-    deliver();
-    msg = onlyTaken(kWhatCastStatus);
-    EXPECT_EQ(EntryNames(msg), Names{"usage-report"});
-    EXPECT_EQ(Int32Of(msg, kKeyUsageReport), 0);
+    EXPECT_EQ(posted({Status("", "1.56", true, nullopt), Status("", "1.56", false, nullopt)}),
+              Names{"{usage-report=0}"});
 }
 
 TEST_F(CastSessionTest, MediaStatusCarriesWhatChangedAndReportsThePlayerState) {
-    startTapped();
+    startController();
     mTap->swallow({kWhatMediaStatus});
-    MediaMetadataData track;
-    track.title = "News";
-    track.artist = "Anna";
-
+    auto posted = [&](std::vector<MediaStatusData> statuses) {
+        for (const auto& status : statuses) Fakes().castMedia(status);
+        deliver();
+        return mTap->take(kWhatMediaStatus);
+    };
+    const MediaInfoData live{
+        2, 0.0, MediaMetadataData{"News", "Anna", nullopt, nullopt, nullopt, false, 3}};
     MediaStatusData idle = Media(1);
     idle.idleReason = 2;
-    Fakes().castMedia(idle);
-    deliver();
-    sp<AMessage> msg = onlyTaken(kWhatMediaStatus);
-    EXPECT_EQ(EntryNames(msg), Names{"player-state"});
-    EXPECT_EQ(Int32Of(msg, kKeyPlayerState), 1);
-    EXPECT_TRUE(mLog.has("castobserver: OnMediaStatus() Called ++ ", LOG_DEBUG));
-    EXPECT_TRUE(mLog.has("castobserver: SetCastPlaybackState() playback state IDLE", LOG_INFO));
+    EXPECT_EQ(posted({idle}), Names{"{player-state=1}"});
     EXPECT_TRUE(mLog.has("castobserver: OnMediaStatus() idle reason: FINISHED", LOG_INFO));
-    EXPECT_TRUE(
-        mLog.has("castobserver: OnMediaStatus() player state IDLE, current time 0.000000 seconds",
-                 LOG_INFO));
 
-    // Unchanged state, no media, a session: nothing at all.
-    mTap->clear();
-    Fakes().castMedia(Media(1));
-    deliver();
-    EXPECT_TRUE(mTap->taken(kWhatMediaStatus).empty());
-    EXPECT_EQ(mLog.count("idle reason:"), 1u);
-
-    // The detail lines wait for the first status with metadata after the state change.
-    Fakes().castMedia(WithInfo(Media(1), 2, 0.0, track));
-    deliver();
-    msg = onlyTaken(kWhatMediaStatus);
-    EXPECT_EQ(EntryNames(msg),
-              (Names{"stream-type", "total-duration", "coveart-url", "track-name", "artist-name"}));
-    EXPECT_EQ(Int32Of(msg, kKeyStreamType), 2);
-    EXPECT_EQ(StringOf(msg, kKeyCoverArtUrl), "");
-    EXPECT_EQ(StringOf(msg, kKeyTrackName), "News");
-    EXPECT_EQ(StringOf(msg, kKeyArtistName), "Anna");
-    EXPECT_TRUE(
-        mLog.has("castobserver: OnMediaStatus() media stream type LIVE media duration "
-                 "0.000000",
-                 LOG_INFO));
-    EXPECT_TRUE(mLog.has("castobserver: HandleMediaMetadata() Entered ++", LOG_DEBUG));
+    // Unchanged state, no media, a session: nothing at all. Metadata goes on with its lines.
+    EXPECT_EQ(posted({Media(1)}), Names{});
+    const std::string news = R"(stream-type=2, total-duration=0, coveart-url="", )"
+                             R"(track-name="News", artist-name="Anna"})";
+    EXPECT_EQ(posted({Media(1, 0.0, live)}), Names{"{" + news});
     EXPECT_TRUE(mLog.has("castobserver: HandleMediaMetadata() Title --> News ", LOG_NOTICE));
-    EXPECT_TRUE(mLog.has("castobserver: HandleMediaMetadata() Artist--> Anna", LOG_NOTICE));
-    EXPECT_FALSE(mLog.has("Album"));
+    EXPECT_EQ(posted({Media(3, 0.0, live), Media(3, 0.0, live)}),
+              (Names{"{player-state=3, " + news, "{" + news}));
 
-    mTap->clear();
-    Fakes().castMedia(WithInfo(Media(3), 2, 0.0, track));
-    Fakes().castMedia(WithInfo(Media(3), 2, 0.0, track));
-    deliver();
-    auto both = mTap->taken(kWhatMediaStatus);
-    ASSERT_EQ(both.size(), 2u);
-    EXPECT_EQ(Int32Of(both[0], kKeyPlayerState), 3);
-    EXPECT_FALSE(both[1]->contains(kKeyPlayerState));
-    EXPECT_EQ(mLog.count("Title --> News"), 2u);
-
-    // Every state change is reported, INVALID excepted; the message carries it regardless.
-    mTap->clear();
-    for (int32_t state : {4, 2, 7, 0}) Fakes().castMedia(Media(state));
-    deliver();
-    auto changes = mTap->taken(kWhatMediaStatus);
-    ASSERT_EQ(changes.size(), 4u);
-    EXPECT_EQ(Int32Of(changes[3], kKeyPlayerState), 0);
-    EXPECT_TRUE(mLog.has("castobserver: SetCastPlaybackState() playback state INVALID", LOG_INFO));
-    EXPECT_EQ(sourceCalls(),
-              (Names{"UpdatePlayerState(1)", "UpdatePlayerState(2)", "UpdatePlayerState(5)",
-                     "UpdatePlayerState(0)", "UpdatePlayerState(5)"}));
+    // Every state change is reported to the service, INVALID excepted, and goes on regardless.
+    EXPECT_EQ(
+        posted({Media(4), Media(2), Media(7), Media(0)}),
+        (Names{"{player-state=4}", "{player-state=2}", "{player-state=7}", "{player-state=0}"}));
+    EXPECT_EQ(since(0, "source:"),
+              (Names{"source:UpdatePlayerState[1]", "source:UpdatePlayerState[2]",
+                     "source:UpdatePlayerState[5]", "source:UpdatePlayerState[0]",
+                     "source:UpdatePlayerState[5]"}));
 
     // A status without a session says so every time.
-    mTap->clear();
-    Fakes().castMedia(Media(0, 0.0, 0));
-    Fakes().castMedia(Media(0, 0.0, 0));
-    deliver();
-    for (const auto& m : mTap->taken(kWhatMediaStatus)) {
-        EXPECT_EQ(EntryNames(m), Names{"session-id"});
-        EXPECT_EQ(Int32Of(m, kKeySessionId), 0);
-    }
-    EXPECT_EQ(mTap->taken(kWhatMediaStatus).size(), 2u);
+    MediaStatusData noSession = Media(0);
+    noSession.sessionId = 0;
+    EXPECT_EQ(posted({noSession, noSession}), Names(2, "{session-id=0}"));
 
     // Any metadata but a music track gives its title only.
-    mTap->clear();
-    MediaMetadataData clip;
-    clip.title = "Clip";
-    clip.albumName = "A";
-    clip.artist = "B";
-    clip.imageUrl = "http://img/1.jpg";
-    clip.metadataType = 0;
-    Fakes().castMedia(WithInfo(Media(0), 1, 61.5, clip));
-    deliver();
-    msg = onlyTaken(kWhatMediaStatus);
-    EXPECT_EQ(EntryNames(msg),
-              (Names{"stream-type", "total-duration", "coveart-url", "track-name"}));
-    EXPECT_EQ(StringOf(msg, kKeyCoverArtUrl), "http://img/1.jpg");
-    double duration = 0.0;
-    EXPECT_TRUE(msg->findDouble(kKeyTotalDuration, &duration));
-    EXPECT_EQ(duration, 61.5);
+    EXPECT_EQ(posted({Media(0, 0.0,
+                            MediaInfoData{1, 61.5,
+                                          MediaMetadataData{"Clip", "B", "A", nullopt,
+                                                            "http://img/1.jpg", false, 0}})}),
+              Names{R"({stream-type=1, total-duration=61.5, coveart-url="http://img/1.jpg", )"
+                    R"(track-name="Clip"})"});
     EXPECT_TRUE(
         mLog.has("castobserver: HandleMediaMetadata() Metadata type 0 not handled!", LOG_ERR));
 }
 
 TEST_F(CastSessionTest, MediaRecordsWithHolesAreReadSafely) {
-    startTapped();
+    startController();
     mTap->swallow({kWhatMediaStatus});
-    std::shared_ptr<CastControlObserver> observer = mController->observer();
-
     chromecast::MediaImage image;  // an image without a URL
     chromecast::MediaMetadata metadata;
     metadata.metadataType = 3;  // a music track without its track record, and no title
@@ -256,101 +139,88 @@ TEST_F(CastSessionTest, MediaRecordsWithHolesAreReadSafely) {
     status.currentTime = std::numeric_limits<double>::infinity();
     status.idleReason = 42;
     status.mediaInfo = &info;
-    observer->OnMediaStatus(status);
-
+    mController->observer()->OnMediaStatus(status);
     metadata.images = nullptr;  // a count without images
     metadata.imageCount = 3;
     status.currentTime = -1e300;
-    observer->OnMediaStatus(status);
+    mController->observer()->OnMediaStatus(status);
     settle();
-
-    auto taken = mTap->taken(kWhatMediaStatus);
+    Names taken = mTap->take(kWhatMediaStatus);
     ASSERT_EQ(taken.size(), 2u);
-    for (const auto& msg : taken) EXPECT_EQ(StringOf(msg, kKeyCoverArtUrl), "");
-    EXPECT_FALSE(taken[0]->contains(kKeyTrackName));
+    for (const std::string& fields : taken) {
+        EXPECT_NE(fields.find(R"(coveart-url="")"), std::string::npos) << fields;
+        EXPECT_EQ(fields.find("track-name"), std::string::npos) << fields;
+    }
     EXPECT_TRUE(mLog.has("castobserver: OnMediaStatus() idle reason: UNKNOWN"));
 }
 
 TEST_F(CastSessionTest, PlayPositionIsPublishedEverySecondWhilePlaying) {
-    startTapped();
+    startController();
     mTap->swallow({kWhatMediaStatus});
-    auto positions = [&] { return daemonWrites(kMidPlayPosition); };
-    auto expectPositions = [&](const Names& want) {
-        EXPECT_TRUE(WaitFor([&] { return positions() == want; }))
-            << "last: " << (positions().empty() ? "none" : positions().back());
+    Names want;
+    auto expectPositions = [&](Names more) {
+        want.insert(want.end(), more.begin(), more.end());
+        EXPECT_TRUE(WaitFor([&] { return busWrites(kMidPlayPosition) == want; }))
+            << ::testing::PrintToString(busWrites(kMidPlayPosition));
     };
-
-    Fakes().castMedia(Media(2, 12.7));
-    deliver();
+    auto media = [&](const MediaStatusData& status) {
+        Fakes().castMedia(status);
+        deliver();
+    };
+    media(Media(2, 12.7));
     expectPositions({"12000"});
     mClock.advance(kSecond);
-    expectPositions({"12000", "13000"});
-
-    // A pause ends the ticks with the position the pause brought.
-    Fakes().castMedia(Media(3, 40.2));
-    deliver();
+    expectPositions({"13000"});
+    // A pause ends the ticks with the position the pause brought; paused time sends nothing.
+    media(Media(3, 40.2));
     mClock.advance(kSecond);
-    expectPositions({"12000", "13000", "40000"});
-
-    // Paused time publishes nothing; playing again publishes at once. A position below zero
-    // is never sent as such.
+    expectPositions({"40000"});
     mClock.advance(5 * kSecond);
-    Fakes().castMedia(Media(2, 3.0));
-    deliver();
-    expectPositions({"12000", "13000", "40000", "3000"});
-    Fakes().castMedia(Media(3, -3.2));
-    deliver();
+    // Playing again sends at once; a position below zero is never sent as such.
+    media(Media(2, 3.0));
+    expectPositions({"3000"});
+    media(Media(3, -3.2));
     mClock.advance(kSecond);
-    expectPositions({"12000", "13000", "40000", "3000", "0"});
-
+    expectPositions({"0"});
     // Playing at the very start is not playing yet.
-    Fakes().castMedia(Media(2, 0.0));
-    deliver();
+    media(Media(2, 0.0));
     mClock.advance(kSecond);
-
     // A disconnect stops the ticks too; the last one carries the position counted so far.
-    Fakes().castMedia(Media(2, 7.5));
-    deliver();
-    expectPositions({"12000", "13000", "40000", "3000", "0", "7000"});
+    media(Media(2, 7.5));
+    expectPositions({"7000"});
     Fakes().castDisconnect();
     deliver();
     mClock.advance(kSecond);
-    expectPositions({"12000", "13000", "40000", "3000", "0", "7000", "8000"});
+    expectPositions({"8000"});
     // That was the last one: a reporter still ticking would write within the window.
     mClock.advance(kSecond);
-    EXPECT_FALSE(WaitFor([&] { return positions().size() > 7; }, std::chrono::milliseconds(200)));
+    EXPECT_FALSE(WaitFor([&] { return busWrites(kMidPlayPosition).size() > want.size(); },
+                         std::chrono::milliseconds(200)));
 }
 
 TEST_F(CastSessionTest, DisconnectGivesTheSpeakerBackOnlyWhenCastHasIt) {
-    startTapped();
+    startController();
     // The controller's own clean-up belongs to the audio-focus tests.
     mTap->swallow({kWhatControlDisconnected, kWhatCastResponse});
-    auto disconnectWithSource = [&](const std::string& source) {
+    for (std::string source : {"24", "0", "", "12"}) {
+        SCOPED_TRACE("source '" + source + "'");
+        size_t m = mark();
+        mLog.clear();
         Fakes().appWrite(kMidCurrentSource, source);
         Fakes().castConnect();
         Fakes().castDisconnect();
         deliver();
-    };
-
-    disconnectWithSource("24");
-    EXPECT_EQ(sourceCalls(), (Names{"UpdatePlayerState(1)", "DisconnectMySource()"}));
-    EXPECT_TRUE(mLog.has("castobserver: HandleGracefulCleanup() Entered ++", LOG_INFO));
-    EXPECT_EQ(mTap->taken(kWhatControlDisconnected).size(), 1u);
-
-    disconnectWithSource("0");
-    EXPECT_TRUE(mLog.has("castobserver: Current Source : 0, ignore clean up!", LOG_NOTICE));
-    disconnectWithSource("");
-    EXPECT_TRUE(mLog.has("castobserver: Current Source : , ignore clean up!", LOG_NOTICE));
-    disconnectWithSource("12");
-    EXPECT_EQ(mLog.count("ignore clean up!"), 2u);
-    EXPECT_EQ(sourceCalls().size(), 2u);
-    EXPECT_EQ(mLog.count("HandleGracefulCleanup() Entered ++"), 4u);
-
+        EXPECT_EQ(
+            mLog.has("castobserver: Current Source : " + source + ", ignore clean up!", LOG_NOTICE),
+            source == "" || source == "0");
+        EXPECT_EQ(since(m, "source:"), (source == "24" ? Names{"source:UpdatePlayerState[1]",
+                                                               "source:DisconnectMySource[]"}
+                                                       : Names{}));
+    }
+    EXPECT_EQ(mTap->take(kWhatControlDisconnected).size(), 4u);
     Fakes().castRespond(7, -3);
     deliver();
-    EXPECT_TRUE(mLog.has(
-        "castobserver: OnResponse() Received response for request id 7, cast error -3 ", LOG_INFO));
-    sp<AMessage> response = onlyTaken(kWhatCastResponse);
-    EXPECT_EQ(Int32Of(response, kKeyRequestId), 7);
-    EXPECT_EQ(Int32Of(response, kKeyResultMsg), -3);
+    EXPECT_EQ(mTap->take(kWhatCastResponse), Names{"{request-id=7, result-msg=-3}"});
 }
+
+}  // namespace orvix::test

@@ -1,11 +1,8 @@
-// Play-control words from the device: play commands, speaker-state reports, mute, standby.
-#include "tests/unit/DeviceTestSupport.h"
+// Play-control words from the device: play commands, speaker-state reports, mute, standby;
+// and what is left of the device's events without a cast control.
+#include "tests/unit/DaemonTestSupport.h"
 
-using android::AMessage;
-using android::sp;
-using orvix::fakes::Fakes;
-using orvix::test::DeviceTest;
-using orvix::test::RecordingMixer;
+namespace orvix::test {
 
 namespace {
 
@@ -17,17 +14,15 @@ sp<AMessage> Word(const std::string& word) {
 
 const char kFirstLine[] = "castcontroller: HandleOnPlaycontrolEvent() Received Play control event!";
 
-using Effects = std::vector<std::string>;
-
 }  // namespace
 
 TEST_F(DeviceTest, EachWordGivesExactlyItsActions) {
     RecordingMixer mixer;
     ASSERT_TRUE(mixer.ready());
     startDevice();
-    const Effects active{"cast:SendPlayCommand[0]", "bus:70=SPEAKER_ACTIVE,24"};
-    const Effects stopped{"cast:SendPlayCommand[2]", "bus:70=SPEAKER_INACTIVE,24"};
-    const std::vector<std::pair<std::string, Effects>> table = {
+    const Names active{"cast:SendPlayCommand[0]", "bus:70=SPEAKER_ACTIVE,24"};
+    const Names stopped{"cast:SendPlayCommand[2]", "bus:70=SPEAKER_INACTIVE,24"};
+    const std::pair<std::string, Names> table[] = {
         {"PLAY", active},
         {"RESUME", active},
         {"PAUSE", {"cast:SendPlayCommand[1]"}},
@@ -46,20 +41,18 @@ TEST_F(DeviceTest, EachWordGivesExactlyItsActions) {
         {"", {}},
         {"VOLUME", {}},
     };
-    for (const auto& row : table) {
-        SCOPED_TRACE("word '" + row.first + "'");
-        uint64_t m = mark();
+    for (const auto& [word, effects] : table) {
+        SCOPED_TRACE("word '" + word + "'");
+        size_t m = mark();
         mLog.clear();
-        postAndSettle(Word(row.first));
-        EXPECT_EQ(since(m), row.second);
+        postAndSettle(Word(word));
+        EXPECT_EQ(since(m), effects);
         EXPECT_TRUE(mLog.has(kFirstLine, LOG_INFO));
-        if (row.second.empty()) {
+        if (effects.empty()) {
             EXPECT_EQ(mLog.lines().size(), 1u);
         }
     }
-
     // The rewritten word is the one the log names.
-    mLog.clear();
     postAndSettle(Word("RESUME"));
     EXPECT_TRUE(
         mLog.has("castcontroller: HandleOnPlaycontrolEvent() event found in map is PLAY, "
@@ -67,13 +60,25 @@ TEST_F(DeviceTest, EachWordGivesExactlyItsActions) {
                  LOG_INFO));
     postAndSettle(Word("DISCONNECT"));
     EXPECT_TRUE(mLog.has("event found in map is STOP, notify cast server!", LOG_INFO));
-
     // The mute words set cast's mute and the flag only: no mixer, no report to the service.
     postAndSettle(Word("MUTE"));
     EXPECT_TRUE(gCastMuted);
     postAndSettle(Word("UNMUTE"));
     EXPECT_FALSE(gCastMuted);
     EXPECT_TRUE(mixer.calls().empty());
+
+    // A failed play command is logged and the report still goes out.
+    world().receiver().refuse("SendPlayCommand");
+    size_t m = mark();
+    postAndSettle(Word("STOP"));
+    postAndSettle(Word("PAUSE"));
+    EXPECT_EQ(since(m), (Names{"cast:SendPlayCommand[2]", "bus:70=SPEAKER_INACTIVE,24",
+                               "cast:SendPlayCommand[1]"}));
+    EXPECT_TRUE(
+        mLog.has("castcontroller: HandleOnPlaycontrolEvent() Failed to Notify cast server, Event "
+                 "STOP resultID -1",
+                 LOG_ERR));
+    EXPECT_TRUE(mLog.has("Failed to Notify cast server, Event PAUSE resultID -1", LOG_ERR));
 }
 
 TEST_F(DeviceTest, StandbyRevokesClearsTheFlagAndCleansUpWithoutACommand) {
@@ -83,47 +88,54 @@ TEST_F(DeviceTest, StandbyRevokesClearsTheFlagAndCleansUpWithoutACommand) {
     NowPlayingInfo info;
     info.trackName = "Song";
     CastControllerPeer::setNowPlaying(*mController, info);
-    uint64_t m = mark();
+    size_t m = mark();
     postAndSettle(Word("STANDBYON"));
 
     // The flag is cleared before the clean-up looks at it, so the UI is emptied.
-    EXPECT_EQ(since(m), (Effects{"cast:RevokeResources[]", "ui:clear"}));
+    EXPECT_EQ(since(m), (Names{"cast:RevokeResources[]", "ui:clear"}));
     EXPECT_FALSE(gSourceSwitched);
     EXPECT_EQ(CastControllerPeer::nowPlaying(*mController).trackName, "");
     int standby = mLog.indexOf("castcontroller: Received STANDBY_ON event, notify cast to stop!");
-    int cleanup = mLog.indexOf(
-        "castcontroller: HandleGracefulCleanUp() Current source ID:24, Source switch ?:No");
     EXPECT_GE(standby, 0);
-    EXPECT_GT(cleanup, standby);
+    EXPECT_GT(mLog.indexOf("castcontroller: HandleGracefulCleanUp() Current source ID:24, Source "
+                           "switch ?:No"),
+              standby);
     EXPECT_FALSE(mLog.has("event found in map"));
 }
 
-TEST_F(DeviceTest, AFailedPlayCommandIsLoggedAndTheReportStillGoesOut) {
-    startDevice();
-    world().receiver().refuse("SendPlayCommand");
-    uint64_t m = mark();
-    postAndSettle(Word("DISCONNECT"));
-    postAndSettle(Word("PAUSE"));
-    EXPECT_EQ(since(m), (Effects{"cast:SendPlayCommand[2]", "bus:70=SPEAKER_INACTIVE,24",
-                                 "cast:SendPlayCommand[1]"}));
-    EXPECT_TRUE(
-        mLog.has("castcontroller: HandleOnPlaycontrolEvent() Failed to Notify cast "
-                 "server, Event STOP resultID -1",
-                 LOG_ERR));
-    EXPECT_TRUE(mLog.has("Failed to Notify cast server, Event PAUSE resultID -1", LOG_ERR));
-}
-
-TEST_F(DeviceTest, WithoutCastControlEveryWordStopsAfterTheFirstLine) {
+TEST_F(DeviceTest, WithoutACastControlOnlyTheServiceHearsOfASwitch) {
+    RecordingMixer mixer;
+    ASSERT_TRUE(mixer.ready());
     startDevice(false);
     gSourceSwitched = true;
+    gCastMuted = true;
     Fakes().appWrite(kMidCurrentSource, "24");
-    uint64_t m = mark();
+    size_t m = mark();
     const char* words[] = {"PLAY", "RESUME",    "PAUSE",       "STOP", "DISCONNECT", "NEXT",
                            "PREV", "STANDBYON", "NETWORKSTOP", "MUTE", "UNMUTE",     "anything"};
     for (const char* word : words) postAndSettle(Word(word));
-    EXPECT_TRUE(since(m).empty());
     EXPECT_EQ(mLog.count(kFirstLine, LOG_INFO), std::size(words));
     EXPECT_EQ(mLog.lines().size(), std::size(words));
     EXPECT_TRUE(gSourceSwitched);
-    EXPECT_FALSE(gCastMuted);
+
+    // A device volume is only logged: no mixer, no receiver.
+    mLog.clear();
+    sp<AMessage> volume = new AMessage(kWhatVolumeEvent);
+    volume->setInt32(kKeyVolumeEventData, 40);
+    postAndSettle(volume);
+    EXPECT_EQ(mLog.texts(),
+              Names{"castcontroller: HandleOnVolumeEvent() called, received volume data 40"});
+    EXPECT_TRUE(mixer.calls().empty());
+    EXPECT_TRUE(gCastMuted);
+    EXPECT_EQ(since(m), Names{});
+
+    // A switch still reports idle and sets the flag; there is nothing to revoke.
+    gSourceSwitched = false;
+    ASSERT_TRUE(Fakes().sourceSwitch());
+    deliver();
+    EXPECT_EQ(since(m), Names{"source:UpdatePlayerState[1]"});
+    EXPECT_TRUE(gSourceSwitched);
+    EXPECT_FALSE(mLog.has("requested cast to revoke resources"));
 }
+
+}  // namespace orvix::test
