@@ -19,12 +19,38 @@ constexpr int64_t kSecond = 1000000;
 
 CastStatusData Status(std::optional<std::string> name, std::optional<std::string> build, bool usage,
                       std::optional<std::string> app, int32_t state = 6) {
-    return CastStatusData{name, build, "en-US", "Europe/Berlin", state, usage, app, false};
+    CastStatusData s;
+    s.name = std::move(name);
+    s.buildNumber = std::move(build);
+    s.locale = "en-US";
+    s.timezone = "Europe/Berlin";
+    s.castState = state;
+    s.usageReport = usage;
+    s.appName = std::move(app);
+    return s;
+}
+
+// Media information with a track of this title and artist.
+MediaInfoData Info(int32_t stream, double duration, const char* title, const char* artist,
+                   int32_t metadataType = 3) {
+    MediaInfoData info;
+    info.streamType = stream;
+    info.duration = duration;
+    info.metadata = MediaMetadataData();
+    info.metadata->title = title;
+    info.metadata->artist = artist;
+    info.metadata->metadataType = metadataType;
+    return info;
 }
 
 // A status with a session (5) and no idle reason, with media information when given.
 MediaStatusData Media(int32_t state, double time = 0.0, std::optional<MediaInfoData> info = {}) {
-    return MediaStatusData{5, state, time, 4, std::move(info)};
+    MediaStatusData m;
+    m.sessionId = 5;
+    m.playerState = state;
+    m.currentTime = time;
+    m.mediaInfo = std::move(info);
+    return m;
 }
 
 }  // namespace
@@ -80,8 +106,7 @@ TEST_F(CastSessionTest, MediaStatusCarriesWhatChangedAndReportsThePlayerState) {
         deliver();
         return mTap->take(kWhatMediaStatus);
     };
-    const MediaInfoData live{
-        2, 0.0, MediaMetadataData{"News", "Anna", nullopt, nullopt, nullopt, false, 3}};
+    const MediaInfoData live = Info(2, 0.0, "News", "Anna");
     MediaStatusData idle = Media(1);
     idle.idleReason = 2;
     EXPECT_EQ(posted({idle}), Names{"{player-state=1}"});
@@ -111,10 +136,10 @@ TEST_F(CastSessionTest, MediaStatusCarriesWhatChangedAndReportsThePlayerState) {
     EXPECT_EQ(posted({noSession, noSession}), Names(2, "{session-id=0}"));
 
     // Any metadata but a music track gives its title only.
-    EXPECT_EQ(posted({Media(0, 0.0,
-                            MediaInfoData{1, 61.5,
-                                          MediaMetadataData{"Clip", "B", "A", nullopt,
-                                                            "http://img/1.jpg", false, 0}})}),
+    MediaInfoData clip = Info(1, 61.5, "Clip", "B", 0);
+    clip.metadata->albumName = "A";
+    clip.metadata->imageUrl = "http://img/1.jpg";
+    EXPECT_EQ(posted({Media(0, 0.0, clip)}),
               Names{R"({stream-type=1, total-duration=61.5, coveart-url="http://img/1.jpg", )"
                     R"(track-name="Clip"})"});
     EXPECT_TRUE(
