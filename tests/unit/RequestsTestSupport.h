@@ -1,11 +1,11 @@
-// What the client request tests share: a controller fixture that sends requests and cast
-// responses through its looper and reads back replies, receiver calls, settings and exact
-// log lines.
+// What the client request tests share: a controller fixture that posts requests and cast
+// responses through its looper and reads back replies, receiver calls, settings and log lines.
 #pragma once
 
 #include <json/json.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +13,27 @@
 #include "tests/unit/DaemonTestSupport.h"
 
 namespace orvix::test {
+
+using Lines = std::vector<std::string>;
+
+inline std::string Set(const std::string& id, const std::string& action,
+                       const std::string& uuid = "phone-1") {
+    return R"({"request_type":"set","id":")" + id + R"(","action":")" + action +
+           R"(","device_uuid":")" + uuid + R"(","user_ip":"10.0.0.2"})";
+}
+
+// The SET reply, members in jsoncpp's order.
+inline std::string SetReply(const std::string& status, const std::string& msg,
+                            const std::string& id = "", const std::string& action = "",
+                            const std::string& uuid = "") {
+    return R"({"action":")" + action + R"(","device_uuid":")" + uuid + R"(","id":")" + id +
+           R"(","status":")" + status + R"(","status_msg":")" + msg + R"("})";
+}
+
+// A log line as logLines() shows it.
+inline std::string At(int priority, const std::string& text) {
+    return std::to_string(priority) + " " + text;
+}
 
 class RequestsTest : public DaemonTest {
 protected:
@@ -31,92 +52,79 @@ protected:
         postAndSettle(msg);
     }
 
-    // Everything the daemon wrote on the client reply MID, in order.
-    std::vector<std::string> replies() {
-        std::vector<std::string> out;
-        for (const model::BusWrite& w : world().bus().writes()) {
+    // What the daemon wrote on the client reply MID since the last call, in order.
+    Lines newReplies() {
+        Lines out;
+        const std::vector<model::BusWrite> writes = world().bus().writes();
+        for (size_t i = mWritesSeen; i < writes.size(); ++i) {
+            const model::BusWrite& w = writes[i];
             if (w.mid == kMidClientReply && w.from == model::Origin::Daemon) {
                 EXPECT_EQ(w.scope, model::Scope::Remote);
                 out.push_back(w.payload);
             }
         }
+        mWritesSeen = writes.size();
         return out;
-    }
-
-    std::string lastReply() {
-        std::vector<std::string> all = replies();
-        return all.empty() ? "(no reply)" : all.back();
     }
 
     // The receiver's request operations the daemon called, as "Op[args]=result".
-    std::vector<std::string> castRequests() {
-        std::vector<std::string> out;
+    Lines castRequests() {
+        Lines out;
+        Json::StreamWriterBuilder builder;
+        builder["indentation"] = "";
         for (const model::CastCall& call : world().receiver().calls()) {
             if (call.op == model::CastOp::Create) continue;
-            out.push_back(std::string(model::castOpName(call.op)) + Compact(call.args) + "=" +
-                          Compact(call.result));
+            out.push_back(std::string(model::castOpName(call.op)) +
+                          Json::writeString(builder, call.args) + "=" + call.result.asString());
         }
         return out;
-    }
-
-    std::string lastCastRequest() {
-        std::vector<std::string> all = castRequests();
-        return all.empty() ? "(no request)" : all.back();
     }
 
     void setSetting(const char* key, const std::string& value) {
         world().settings().set(key, value, model::Origin::App);
     }
-    std::string setting(const char* key) { return world().settings().value(key); }
-    // "key=value" for every write the daemon made to the settings store.
-    std::vector<std::string> daemonSettingWrites() {
-        std::vector<std::string> out;
-        for (const model::SettingChange& c : world().settings().changes()) {
+    // "key=value" for each settings write of the daemon since the last call.
+    Lines newSettingWrites() {
+        Lines out;
+        const std::vector<model::SettingChange> changes = world().settings().changes();
+        for (size_t i = mChangesSeen; i < changes.size(); ++i) {
+            const model::SettingChange& c = changes[i];
             if (c.from == model::Origin::Daemon) out.push_back(c.key + "=" + c.value);
         }
+        mChangesSeen = changes.size();
         return out;
     }
 
-    // True when a line reads exactly text at priority.
-    bool logged(const std::string& text, int priority) {
+    // "priority text" for each line but the "Entered" traces every handler writes.
+    Lines logLines() {
+        Lines out;
         for (const LogLine& line : mLog.lines()) {
-            if (line.text == text && line.priority == priority) return true;
-        }
-        return false;
-    }
-    // The log lines, minus the "Entered" traces, which every handler writes.
-    std::vector<std::string> linesBesidesEntered() {
-        std::vector<std::string> out;
-        for (const LogLine& line : mLog.lines()) {
-            if (line.text.find("() Entered") == std::string::npos) out.push_back(line.text);
+            const std::string& t = line.text;
+            if (t.size() < 10 || t.compare(t.size() - 10, 10, "() Entered") != 0) {
+                out.push_back(At(line.priority, t));
+            }
         }
         return out;
     }
 
-    std::vector<int32_t> pendingIds() {
-        std::vector<int32_t> ids;
-        for (const auto& entry : CastControllerPeer::pending(*mController)) {
-            ids.push_back(entry.first);
-        }
-        std::sort(ids.begin(), ids.end());
-        return ids;
+    bool logged(const std::string& line) {
+        const Lines all = logLines();
+        return std::find(all.begin(), all.end(), line) != all.end();
     }
 
-    ClientSetRequest pendingAt(int32_t id) {
+    // "id: id action device_uuid user_ip" for each pending request, by id.
+    Lines pending() {
+        Lines out;
         const auto& table = CastControllerPeer::pending(*mController);
-        auto entry = table.find(id);
-        if (entry == table.end()) {
-            ADD_FAILURE() << "no pending request " << id;
-            return {};
+        for (const auto& e : std::map<int32_t, ClientSetRequest>(table.begin(), table.end())) {
+            out.push_back(std::to_string(e.first) + ": " + e.second.id + " " + e.second.action +
+                          " " + e.second.deviceUuid + " " + e.second.userIp);
         }
-        return entry->second;
+        return out;
     }
 
-    static std::string Compact(const Json::Value& value) {
-        Json::StreamWriterBuilder builder;
-        builder["indentation"] = "";
-        return Json::writeString(builder, value);
-    }
+    size_t mWritesSeen = 0;
+    size_t mChangesSeen = 0;
 };
 
 }  // namespace orvix::test
