@@ -122,9 +122,6 @@ struct CastControllerPeer {
         std::lock_guard<std::mutex> lock(c.mStopMutex);
         return c.mStopRequested;
     }
-    static std::vector<int32_t> vemoMids(CastController& c) {
-        return std::vector<int32_t>(c.mVemoMids.begin(), c.mVemoMids.end());
-    }
     static android::sp<android::ALooper> looper(CastController& c) { return c.mLooper; }
     // Puts handler in the place of the one StartALooper registered, before anything posts.
     static void replaceHandler(

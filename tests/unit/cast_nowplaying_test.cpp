@@ -160,22 +160,4 @@ TEST_F(NowPlayingTest, SessionIdZeroEndsTheSessionUnlessALiveStreamIsStillGoing)
     }
 }
 
-TEST_F(NowPlayingTest, UnavailableUiStillTakesTheRecordAndAClearedRecordIsSentAgain) {
-    startController();
-    world().ui().setUp(false);
-    media(kSong);
-    EXPECT_TRUE(mLog.has("castcontroller: updateMetadata() can not update metadata to UIManager!",
-                         LOG_ERR));
-    EXPECT_EQ(track(), "Song");
-    // Looked up on every call: the service is found as soon as it is back.
-    world().ui().setUp(true);
-    media(kSong);
-    EXPECT_EQ(shown(), Names{});
-    mController->ClearNowPlaying();
-    EXPECT_EQ(track(), "");
-    media(kSong);
-    EXPECT_EQ(shown().size(), 1u);
-    EXPECT_EQ(mLog.count("castcontroller: sp<IVemoTransport> getInstance()", LOG_ERR), 2u);
-}
-
 }  // namespace orvix::test

@@ -103,8 +103,8 @@ TEST_F(DaemonTest, DispatchIgnoresUnknownCodesAndHandlesNameAndDisconnectItself)
 
 TEST_F(DaemonTest, BusAlertsBecomeLooperMessagesOnTheBusThread) {
     startController();
-    EXPECT_EQ(CastControllerPeer::vemoMids(*mController),
-              (std::vector<int32_t>{90, 571, 150, 115, 37, 572, 573}));
+    EXPECT_EQ(model::compactJson(world().bus().listenersJson()[0]["mids"]),
+              "[90,571,150,115,37,572,573]");
     mTap->swallow({kWhatSetCastName, kWhatClientRequest, kWhatOemTimezone});
     mLog.clear();
     const std::pair<int32_t, const char*> writes[] = {

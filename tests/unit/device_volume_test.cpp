@@ -39,19 +39,13 @@ TEST(DeviceVolumeText, WholeNumbersUpTo100PassAndEverythingElseIs30WithItsLine) 
         int value;
         std::string line;
     } cases[] = {
-        {"42", 42, ""},
-        {"0", 0, ""},
-        {"100", 100, ""},
-        {"", 0, ""},
-        {" 42", 42, ""},
-        {"abc", 30, notANumber},
-        {"42 ", 30, notANumber},
-        {"4x2", 30, notANumber},
+        // clang-format off
+        {"42", 42, ""}, {"0", 0, ""}, {"100", 100, ""}, {"", 0, ""}, {" 42", 42, ""},
+        {"abc", 30, notANumber}, {"42 ", 30, notANumber}, {"4x2", 30, notANumber},
         {std::string("42\0", 3), 30, notANumber},
-        {"150", 30, outOfBounds},
-        {"101", 30, outOfBounds},
-        {"-5", 30, outOfBounds},
+        {"150", 30, outOfBounds}, {"101", 30, outOfBounds}, {"-5", 30, outOfBounds},
         {"4294967338", 30, outOfBounds},  // 42 once wrapped to 32 bits
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("text '" + c.text + "'");

@@ -126,19 +126,12 @@ TEST_F(CastTimezoneTest, WithoutTheTimezoneFileOnlyTheLinkChangesAndTheNextStatu
 
 TEST_F(CastTimezoneTest, HostileNamesChangeNothingAndRunNothing) {
     const std::string names[] = {
-        "Europe/Berlin;touch /tmp/ran",
-        "$(touch /tmp/ran)",
-        "`touch /tmp/ran`",
-        "Europe/Berlin /tmp/ran",
-        "Europe/Berlin|touch /tmp/ran",
-        "Europe/Berlin\ntouch /tmp/ran",
-        "../../../tmp/ran",
-        "Europe/../../../../tmp/ran",
-        "/etc/passwd",
-        "Europe//Berlin",
-        ".hidden",
-        "-n",
-        std::string(300, 'A'),
+        // clang-format off
+        "Europe/Berlin;touch /tmp/ran", "$(touch /tmp/ran)", "`touch /tmp/ran`",
+        "Europe/Berlin /tmp/ran", "Europe/Berlin|touch /tmp/ran", "Europe/Berlin\ntouch /tmp/ran",
+        "../../../tmp/ran", "Europe/../../../../tmp/ran", "/etc/passwd", "Europe//Berlin",
+        ".hidden", "-n", std::string(300, 'A'),
+        // clang-format on
     };
     for (const std::string& name : names) {
         SCOPED_TRACE("zone '" + name + "'");

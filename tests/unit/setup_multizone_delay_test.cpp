@@ -45,21 +45,15 @@ TEST_F(MultizoneDelayTest, TextsBecomeMicrosecondsAndUnreadableOnesRequestZero) 
         int64_t requested;
         bool readable;  // false: the exception line instead of the "micro sec" line
     } cases[] = {
-        {"250", 250000, true},
-        {"-1000", -1000000, true},
-        {"1000", 1000000, true},
-        {"1000.5", 1000, true},
-        {"1500", 1500, true},
-        {" 42abc", 42000, true},
-        {"", 0, false},
-        {"abc", 0, false},
-        {"1e400", 0, false},
+        // clang-format off
+        {"250", 250000, true}, {"-1000", -1000000, true}, {"1000", 1000000, true},
+        {"1000.5", 1000, true}, {"1500", 1500, true}, {" 42abc", 42000, true},
+        {"", 0, false}, {"abc", 0, false}, {"1e400", 0, false},
         // Not a delay any receiver can take; converting them to an integer is undefined.
-        {"inf", 0, false},
-        {"nan", 0, false},
+        {"inf", 0, false}, {"nan", 0, false},
         // Finite but beyond 64 bits: held at the largest delay rather than wrapped.
-        {"1e300", INT64_MAX, true},
-        {"-1e300", INT64_MIN, true},
+        {"1e300", INT64_MAX, true}, {"-1e300", INT64_MIN, true},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("text '") + c.text + "'");
