@@ -1,7 +1,7 @@
 // The process entry, the looper dispatch, the bus bridge and the suspend alerts.
-#include <dirent.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "core/OrvixCast.h"
@@ -13,12 +13,8 @@ namespace orvix::test {
 namespace {
 
 size_t ThreadCount() {
-    size_t count = 0;
-    if (DIR* dir = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
-        closedir(dir);
-    }
-    return count;
+    std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
 }
 
 sp<AMessage> NameMessage(const char* name) {
@@ -39,7 +35,6 @@ TEST(ProcessEntry, OnlyExactlyFalseSwitchesTheDaemonOff) {
         EXPECT_EQ(static_cast<uint8_t>(OrvixCastMain()), 255);
         EXPECT_TRUE(log.has("orvixcast: main() Orvixcast feature is disabled! ENV GoogleCast:false",
                             LOG_ERR));
-        EXPECT_FALSE(log.has("CastController instance created"));
         EXPECT_EQ(ThreadCount(), threadsBefore);
     }
     for (const char* value : {"False", "false ", "0", ""}) {

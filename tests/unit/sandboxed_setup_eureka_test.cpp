@@ -49,20 +49,13 @@ protected:
         mLog.clear();
     }
 
-    // The daemon's writes as "key=value".
-    Names written() {
-        Names out;
-        for (const auto& change : world().settings().changes()) {
-            if (change.from == Origin::Daemon) out.push_back(change.key + "=" + change.value);
-        }
-        return out;
-    }
+    Names written() { return since(0, "setting:"); }
 };
 
 }  // namespace
 
 TEST_F(EurekaInfoTest, TheConsentIsCopiedWhereItDiffers) {
-    const Names both = {"GoogleCastTOS=true", "GoogleCastUsageReport=false"};
+    const Names both = {"setting:GoogleCastTOS=true", "setting:GoogleCastUsageReport=false"};
     const struct {
         std::string body, tos, crash;  // the answer; the stored values
         Names lines, written;          // after the "Entered" line
@@ -74,7 +67,7 @@ TEST_F(EurekaInfoTest, TheConsentIsCopiedWhereItDiffers) {
         // With "opt_in" (whatever it holds) the top-level "crash" counts; unset keys read "".
         {R"({"opt_in":{"stats":false},"crash":true,"device":{"x":1}})", "", "false",
          {Tos("", "false"), Crash("false", "true")},
-         {"GoogleCastTOS=false", "GoogleCastUsageReport=true"}},
+         {"setting:GoogleCastTOS=false", "setting:GoogleCastUsageReport=true"}},
         {R"({"tos_accepted":true,"opt_in":null,"crash":true})", "true", "true",
          {Tos("true", "true"), Crash("true", "true")}, {}},
         // Numbers and null read as booleans the way jsoncpp reads them.
@@ -82,9 +75,9 @@ TEST_F(EurekaInfoTest, TheConsentIsCopiedWhereItDiffers) {
          {Tos("false", "true"), Crash("true", "false")}, both},
         // A member of another type leaves its own setting alone, and only that one.
         {R"({"tos_accepted":"yes","opt_in":true,"crash":true})", "false", "false",
-         {NoBool("tos_accepted"), Crash("false", "true")}, {"GoogleCastUsageReport=true"}},
+         {NoBool("tos_accepted"), Crash("false", "true")}, {"setting:GoogleCastUsageReport=true"}},
         {R"({"tos_accepted":true,"opt_in":true,"crash":[true]})", "false", "false",
-         {NoBool("crash"), Tos("false", "true")}, {"GoogleCastTOS=true"}},
+         {NoBool("crash"), Tos("false", "true")}, {"setting:GoogleCastTOS=true"}},
         // clang-format on
     };
     TestHttpServer http(200, "{}");
@@ -98,8 +91,10 @@ TEST_F(EurekaInfoTest, TheConsentIsCopiedWhereItDiffers) {
         Names lines = {kEntered};
         lines.insert(lines.end(), c.lines.begin(), c.lines.end());
         EXPECT_EQ(mLog.texts(), lines);
-        EXPECT_EQ(mLog.count("not a boolean", LOG_ERR), mLog.count("not a boolean"));
-        EXPECT_EQ(mLog.count("", LOG_INFO), lines.size() - mLog.count("not a boolean"));
+        for (const auto& line : mLog.lines()) {
+            bool error = line.text.find("not a boolean") != std::string::npos;
+            EXPECT_EQ(line.priority, error ? LOG_ERR : LOG_INFO) << line.text;
+        }
     }
     EXPECT_EQ(http.requests(), static_cast<int>(std::size(cases)));
 }
@@ -162,7 +157,8 @@ TEST_F(EurekaInfoTest, RetriesQuietlyEveryHalfSecondAndStartsEachAttemptAfresh) 
     EXPECT_EQ(server.requests(), 2);
     EXPECT_EQ(mClock.sleeps(), (std::vector<int64_t>{kHalfSecond, kHalfSecond, kHalfSecond}));
     EXPECT_EQ(mLog.texts(), (Names{kEntered, Tos("false", "true"), Crash("true", "false")}));
-    EXPECT_EQ(written(), (Names{"GoogleCastTOS=true", "GoogleCastUsageReport=false"}));
+    EXPECT_EQ(written(),
+              (Names{"setting:GoogleCastTOS=true", "setting:GoogleCastUsageReport=false"}));
 }
 
 }  // namespace orvix::test

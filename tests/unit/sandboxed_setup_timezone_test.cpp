@@ -2,8 +2,6 @@
 // under its lock, the setting and the remembered zone. These use the real /data/time and run
 // only inside the private sandbox (scripts/in-sandbox.sh).
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,18 +30,18 @@ void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-// True when some lock request waits on the file (a "->" line of /proc/locks for its inode).
-bool LockRequestBlocked(const std::string& path) {
+// The lines of /proc/locks on the file's inode: "->" marks a request that waits.
+size_t LockLines(const std::string& path, bool waiting) {
     struct stat st = {};
-    if (stat(path.c_str(), &st) != 0) return false;
+    if (stat(path.c_str(), &st) != 0) return 0;
     std::string inode = ":" + std::to_string(st.st_ino) + " ";
     std::ifstream locks("/proc/locks");
+    size_t n = 0;
     for (std::string line; std::getline(locks, line);) {
-        if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) {
-            return true;
-        }
+        n += line.find(inode) != std::string::npos &&
+             (line.find("->") != std::string::npos) == waiting;
     }
-    return false;
+    return n;
 }
 
 class CastTimezoneTest : public DaemonTest {
@@ -150,46 +148,38 @@ TEST_F(CastTimezoneTest, HostileNamesChangeNothingAndRunNothing) {
 
 TEST_F(CastTimezoneTest, TheFileIsWrittenOnlyOnceAnotherProcessLetsGoOfItsLock) {
     WriteFile(kTimezoneFilePath, "Europe/Berlin");
-    int ready[2];
     int release[2];
-    ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
     ASSERT_EQ(pipe2(release, O_CLOEXEC), 0);
     const char* path = kTimezoneFilePath.c_str();
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        // Only async-signal-safe calls in the child of a threaded process.
-        int fd = open(path, O_RDWR);
+        // Only async-signal-safe calls in the child of a threaded process: it holds a write
+        // lock until the parent closes its end of the pipe.
+        close(release[1]);
         struct flock lock = {};
         lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        char state = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 ? 'L' : 'E';
-        if (write(ready[1], &state, 1) != 1) _exit(1);
-        if (read(release[0], &state, 1) < 0) _exit(1);
-        _exit(0);
+        int fd = open(path, O_RDWR);
+        char byte;
+        _exit(fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 && read(release[0], &byte, 1) == 0 ? 0 : 1);
     }
-    close(ready[1]);
     close(release[0]);
-    pollfd pfd = {ready[0], POLLIN, 0};
-    ASSERT_EQ(poll(&pfd, 1, 5000), 1);
-    char locked = 0;
-    ASSERT_EQ(read(ready[0], &locked, 1), 1);
-    ASSERT_EQ(locked, 'L');
-
-    castZone("Asia/Tokyo", false);
-    // The daemon has pointed the link and now waits for the lock, the file untouched.
-    EXPECT_TRUE(fakes::WaitFor([&] { return LockRequestBlocked(kTimezoneFilePath); }));
-    // (The remembered zone is the looper's to touch until it is done.)
-    EXPECT_EQ(fs::read_symlink(kLocalTimeLinkPath), "/usr/share/zoneinfo/Asia/Tokyo");
-    EXPECT_EQ(ReadFile(kTimezoneFilePath), "Europe/Berlin");
-    EXPECT_EQ(world().settings().value(kTimeZone), "");
+    bool held = WaitFor([&] { return LockLines(kTimezoneFilePath, false) == 1; });
+    if (held) {
+        castZone("Asia/Tokyo", false);
+        // The daemon has pointed the link and now waits for the lock, the file untouched (the
+        // remembered zone is the looper's to touch until it is done).
+        EXPECT_TRUE(WaitFor([&] { return LockLines(kTimezoneFilePath, true) == 1; }));
+        EXPECT_EQ(fs::read_symlink(kLocalTimeLinkPath), "/usr/share/zoneinfo/Asia/Tokyo");
+        EXPECT_EQ(ReadFile(kTimezoneFilePath), "Europe/Berlin");
+        EXPECT_EQ(world().settings().value(kTimeZone), "");
+    }
     // Whatever was seen, the child must let go, or the looper would never end.
-    if (write(release[1], "x", 1) != 1) kill(child, SIGKILL);
+    close(release[1]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(held);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    close(ready[0]);
-    close(release[1]);
     settle();
     EXPECT_EQ(state(), "/usr/share/zoneinfo/Asia/Tokyo | Asia/Tokyo | Asia/Tokyo | Asia/Tokyo");
 }

@@ -82,8 +82,6 @@ TEST_F(StartUpTest, StartsInOrderRetryingTheBusAndPollingTheSocketThenStopsOnSus
                      LOG_INFO));
     EXPECT_EQ(since(0, "cast:"), (Names{"cast:Create[\"/tmp/cast-control\"]", "cast:CastCliInit[]",
                                         "cast:CastCliSyncVolume[30]"}));
-    EXPECT_TRUE(mLog.has("castcontroller: threadLoop() Deallocate Read eureka thread resources!",
-                         LOG_NOTICE));
     EXPECT_EQ(world().settings().value(kGoogleCastTOS), "true");
     EXPECT_EQ(world().settings().value(kGoogleCastUsageReport), "false");
     // The control was made with the controller's observer: its events reach the daemon.
