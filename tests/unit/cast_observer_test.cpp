@@ -1,8 +1,6 @@
 // The cast control observer: what reaches the looper from the library's callbacks, the
 // player state sent to the source-switch service, the play-position reporter on MID 49 and
 // the clean-up on disconnect.
-#include <limits>
-
 #include "tests/unit/DaemonTestSupport.h"
 
 namespace orvix::test {
@@ -146,37 +144,26 @@ TEST_F(CastSessionTest, MediaStatusCarriesWhatChangedAndReportsThePlayerState) {
         mLog.has("castobserver: HandleMediaMetadata() Metadata type 0 not handled!", LOG_ERR));
 }
 
-TEST_F(CastSessionTest, MediaRecordsWithHolesAreReadSafely) {
+// Holes of every other kind are the fuzz target's; it always gives an array to match a count.
+TEST_F(CastSessionTest, AnImageCountWithoutImagesIsReadAsNoImage) {
     startController();
     mTap->swallow({kWhatMediaStatus});
-    chromecast::MediaImage image;  // an image without a URL
     chromecast::MediaMetadata metadata;
-    metadata.metadataType = 3;  // a music track without its track record, and no title
-    metadata.images = &image;
-    metadata.imageCount = 1;
+    metadata.metadataType = 3;
+    metadata.title = "Song";
+    metadata.images = nullptr;
+    metadata.imageCount = 3;
     chromecast::MediaInfo info;
     info.streamType = 1;
-    info.duration = std::numeric_limits<double>::quiet_NaN();
     info.metadata = &metadata;
     chromecast::MediaStatus status;
     status.mediaSessionId = 9;
-    status.playerState = 1;
-    status.currentTime = std::numeric_limits<double>::infinity();
-    status.idleReason = 42;
     status.mediaInfo = &info;
-    mController->observer()->OnMediaStatus(status);
-    metadata.images = nullptr;  // a count without images
-    metadata.imageCount = 3;
-    status.currentTime = -1e300;
     mController->observer()->OnMediaStatus(status);
     settle();
     Names taken = mTap->take(kWhatMediaStatus);
-    ASSERT_EQ(taken.size(), 2u);
-    for (const std::string& fields : taken) {
-        EXPECT_NE(fields.find(R"(coveart-url="")"), std::string::npos) << fields;
-        EXPECT_EQ(fields.find("track-name"), std::string::npos) << fields;
-    }
-    EXPECT_TRUE(mLog.has("castobserver: OnMediaStatus() idle reason: UNKNOWN"));
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_NE(taken[0].find(R"(coveart-url="", track-name="Song")"), std::string::npos) << taken[0];
 }
 
 TEST_F(CastSessionTest, PlayPositionIsPublishedEverySecondWhilePlaying) {

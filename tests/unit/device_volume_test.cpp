@@ -1,6 +1,5 @@
 // Volume and mute between the receiver, the source-switch service, the bus and the mixer.
 #include <climits>
-#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -73,8 +72,7 @@ TEST_F(DeviceTest, ABurstFromSeveralBinderThreadsIsAppliedInPostOrder) {
     settle();
     Names applied = since(m);
     ASSERT_EQ(applied.size(), static_cast<size_t>(kThreads * kPerThread));
-    EXPECT_EQ(std::set<std::string>(applied.begin(), applied.end()).size(), applied.size());
-    // Each sender posted its volumes in rising order; so must they arrive.
+    // Each sender posted its volumes in rising order; so must they arrive (and so each once).
     int last[kThreads] = {-1, -1, -1, -1};
     for (const std::string& call : applied) {
         int volume = std::stoi(call.substr(call.find('[') + 1));
