@@ -3,13 +3,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <syslog.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -377,44 +373,5 @@ protected:
 
 // The audio-focus and device-control tests.
 class DeviceTest : public DaemonTest {};
-
-// An `amixer` of our own at the front of PATH that appends its arguments to a file. While
-// held it waits (up to five seconds) for release(), so a test can look at the world while
-// the daemon is inside system().
-class RecordingMixer {
-public:
-    RecordingMixer() {
-        const char* tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvix-mixer-XXXXXX";
-        if (mkdtemp(&pattern[0]) == nullptr) return;
-        mDir = pattern;
-        std::ofstream(mDir + "/amixer")
-            << "#!/bin/sh\necho \"$*\" >> '" << mDir << "/calls'\ni=0\nwhile [ -e '" << mDir
-            << "/hold' ] && [ $i -lt 500 ]; do sleep 0.01; i=$((i+1)); done\n";
-        chmod((mDir + "/amixer").c_str(), 0755);
-        const char* path = getenv("PATH");
-        mOldPath = path != nullptr ? path : "";
-        setenv("PATH", (mDir + ":" + mOldPath).c_str(), 1);
-    }
-    ~RecordingMixer() {
-        setenv("PATH", mOldPath.c_str(), 1);
-        for (const char* name : {"/hold", "/calls", "/amixer"}) unlink((mDir + name).c_str());
-        rmdir(mDir.c_str());
-    }
-    bool ready() const { return !mDir.empty(); }
-    void hold() { std::ofstream(mDir + "/hold") << "1"; }
-    void release() { unlink((mDir + "/hold").c_str()); }
-    // One line per run, the arguments joined by blanks.
-    std::vector<std::string> calls() const {
-        std::vector<std::string> lines;
-        std::ifstream in(mDir + "/calls");
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
-
-private:
-    std::string mDir;
-    std::string mOldPath;
-};
 
 }  // namespace orvix::test

@@ -26,24 +26,35 @@ TEST_F(DeviceTest, GrantReleaseAndSwitchFollowTheOwnershipTable) {
     const Names disconnect = {"ui:clear", "source:DisconnectMySource[]"};
     const Names switchAway = {"source:UpdatePlayerState[1]", "cast:RevokeResources[]"};
     const Names stopped = {"ui:clear", "source:NotifyPlaybackStopped[]"};
+    auto request = [] { Fakes().castRequestResources(); };
+    auto release = [] { Fakes().castReleaseResources(); };
+    auto switchIt = [] { ASSERT_TRUE(Fakes().sourceSwitch()); };
     const struct {
         std::function<void()> event;
+        bool granting, uiUp;  // the service grants; the UI manager is up
         Names effects;
-        bool switched;
+        bool switched, releases;
     } steps[] = {
-        {[] { Fakes().castRequestResources(); }, grant, false},
-        {[] { Fakes().castReleaseResources(); }, disconnect, false},
+        // clang-format off
+        {request, true, true, grant, false, false},
+        {release, true, true, disconnect, false, true},
         // Each switch notification reports idle and revokes again; releases after it keep
         // the flag and end in playback stopped, until a grant clears it.
-        {[] { ASSERT_TRUE(Fakes().sourceSwitch()); }, switchAway, true},
-        {[] { ASSERT_TRUE(Fakes().sourceSwitch()); }, switchAway, true},
-        {[] { Fakes().castReleaseResources(); }, stopped, true},
-        {[] { Fakes().castReleaseResources(); }, stopped, true},
-        {[] { Fakes().castRequestResources(); }, grant, false},
-        {[] { Fakes().castReleaseResources(); }, disconnect, false},
+        {switchIt, true, true, switchAway, true, false},
+        {switchIt, true, true, switchAway, true, false},
+        {release, true, true, stopped, true, true},
+        {release, true, true, stopped, true, true},
+        // A refused grant grants nothing; a release still runs in full, the UI down or not.
+        {request, false, true, {grant[0]}, true, false},
+        {release, true, false, {stopped[1]}, true, true},
+        {request, true, true, grant, false, false},
+        {release, true, true, disconnect, false, true},
+        // clang-format on
     };
     for (size_t i = 0; i < std::size(steps); ++i) {
         SCOPED_TRACE("step " + std::to_string(i));
+        world().source().setGrant(steps[i].granting);
+        world().ui().setUp(steps[i].uiUp);
         CastControllerPeer::setNowPlaying(*mController, Playing("Song"));
         size_t m = mark();
         steps[i].event();
@@ -51,39 +62,19 @@ TEST_F(DeviceTest, GrantReleaseAndSwitchFollowTheOwnershipTable) {
         EXPECT_EQ(since(m), steps[i].effects);
         EXPECT_EQ(gSourceSwitched, steps[i].switched);
         EXPECT_EQ(CastControllerPeer::nowPlaying(*mController).trackName,
-                  steps[i].effects[0] == "ui:clear" ? "" : "Song");
+                  steps[i].releases ? "" : "Song");
     }
     const std::string prefix = "castcontroller: releaseResourceCallback() source switch ? ";
     EXPECT_EQ(mLog.count(prefix + "NO", LOG_INFO), 2u);
-    EXPECT_EQ(mLog.count(prefix + "YES", LOG_INFO), 2u);
+    EXPECT_EQ(mLog.count(prefix + "YES", LOG_INFO), 3u);
     EXPECT_EQ(mLog.count("castcontroller: HandleSourceSwitchEvent() requested cast to revoke "
                          "resources!",
                          LOG_INFO),
               2u);
-}
-
-TEST_F(DeviceTest, ARefusedGrantGrantsNothingYetAReleaseStillRunsInFull) {
-    startDevice();
-    gSourceSwitched = true;
-    world().source().setGrant(false);
-    size_t m = mark();
-    Fakes().castRequestResources();
-    deliver();
-    EXPECT_EQ(since(m), Names{"source:PlayMySource[24]"});
-    EXPECT_TRUE(gSourceSwitched);
     EXPECT_TRUE(
-        mLog.has("castcontroller: handleOnRequestResources() PlayMySource failed! can't be "
-                 "granted resources!",
+        mLog.has("castcontroller: handleOnRequestResources() PlayMySource failed! can't "
+                 "be granted resources!",
                  LOG_ERR));
-
-    // The UI being down skips only its update; the record is reset all the same.
-    world().ui().setUp(false);
-    CastControllerPeer::setNowPlaying(*mController, Playing("Song"));
-    m = mark();
-    Fakes().castReleaseResources();
-    deliver();
-    EXPECT_EQ(since(m), Names{"source:NotifyPlaybackStopped[]"});
-    EXPECT_EQ(CastControllerPeer::nowPlaying(*mController).trackName, "");
 }
 
 TEST_F(DeviceTest, CleanUpEmptiesTheUiOnlyWhileCastOwnsTheSpeaker) {

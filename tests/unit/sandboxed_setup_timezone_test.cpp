@@ -2,6 +2,7 @@
 // under its lock, the setting and the remembered zone. These use the real /data/time and run
 // only inside the private sandbox (scripts/in-sandbox.sh).
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "tests/unit/DaemonTestSupport.h"
 #include "tests/unit/TestHttpServer.h"
