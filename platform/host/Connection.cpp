@@ -62,6 +62,9 @@ bool ReadFull(int fd, char* data, size_t size) {
 bool Encode(const Json::Value& frame, std::string* bytes) {
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
+    // Texts go as the bytes they are: the daemon hands the library C strings, not checked
+    // UTF-8, and an escaping writer would turn bytes it cannot decode into U+FFFD.
+    builder["emitUTF8"] = true;
     const std::string body = Json::writeString(builder, frame);
     if (body.size() > Connection::kMaxFrame) return false;
     const uint32_t size = static_cast<uint32_t>(body.size());

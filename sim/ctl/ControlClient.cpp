@@ -8,7 +8,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 
+#include "sim/ctl/BatchFile.h"
 #include "sim/server/Framing.h"
 #include "sim/server/Server.h"
 
@@ -86,27 +90,73 @@ void Print(const std::string& text) {
     std::fputc('\n', stdout);
 }
 
+// Sends one request to the running simulator and returns its reply when it answered ok;
+// otherwise prints the error and returns false.
+bool Exchange(const Json::Value& request, Json::Value* reply) {
+    const std::string path = RunDirFromEnvironment() + "/control.sock";
+    const int fd = Connect(path);
+    if (fd < 0) {
+        Fail("simulator not running (cannot connect to " + path + ")");
+        return false;
+    }
+    std::string error;
+    const bool answered = SendAll(fd, FrameBytes(request)) && ReadReply(fd, reply, &error);
+    ::close(fd);
+    if (!answered) {
+        Fail(error.empty() ? "cannot send the command" : error);
+        return false;
+    }
+    if (!(*reply)["ok"].asBool()) {
+        const Json::Value& text = (*reply)["error"];
+        Fail(text.isString() ? text.asString() : "failed");
+        return false;
+    }
+    return true;
+}
+
+// `batch FILE` ("-": standard input): every command of the file in one request.
+int RunBatch(const std::vector<std::string>& argv) {
+    if (argv.size() != 2) return Fail("usage: orvixsim batch FILE (- for standard input)");
+    std::string text;
+    if (argv[1] == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    } else {
+        std::ifstream in(argv[1], std::ios::binary);
+        if (!in) return Fail("cannot read " + argv[1]);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::vector<BatchCommand> commands;
+    std::string error;
+    if (!ParseBatch(text, &commands, &error)) return Fail(argv[1] + ": " + error);
+
+    Json::Value request(Json::objectValue);
+    request["id"] = 1;
+    request["op"] = "batch";
+    Json::Value& list = request["args"]["commands"] = Json::Value(Json::arrayValue);
+    for (const BatchCommand& command : commands) {
+        Json::Value entry(Json::objectValue);
+        entry["line"] = command.line;
+        entry["argv"] = Json::Value(Json::arrayValue);
+        for (const std::string& arg : command.argv) entry["argv"].append(arg);
+        list.append(entry);
+    }
+    Json::Value reply;
+    if (!Exchange(request, &reply)) return 1;
+    Print(CompactJson(reply["result"]));
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int RunControlCommand(const std::vector<std::string>& argv) {
-    const std::string path = RunDirFromEnvironment() + "/control.sock";
-    const int fd = Connect(path);
-    if (fd < 0) return Fail("simulator not running (cannot connect to " + path + ")");
-
+    if (!argv.empty() && argv[0] == "batch") return RunBatch(argv);
     Json::Value request(Json::objectValue);
     request["id"] = 1;
     request["op"] = "cli";
     request["args"]["argv"] = Json::Value(Json::arrayValue);
     for (const std::string& arg : argv) request["args"]["argv"].append(arg);
     Json::Value reply;
-    std::string error;
-    const bool answered = SendAll(fd, FrameBytes(request)) && ReadReply(fd, &reply, &error);
-    ::close(fd);
-    if (!answered) return Fail(error.empty() ? "cannot send the command" : error);
-    if (!reply["ok"].asBool()) {
-        const Json::Value& text = reply["error"];
-        return Fail(text.isString() ? text.asString() : "failed");
-    }
+    if (!Exchange(request, &reply)) return 1;
     const Json::Value& result = reply["result"];
     if (argv.size() == 1 && argv[0] == "timeline" && result.isArray()) {
         for (const Json::Value& line : result) Print(line.isString() ? line.asString() : "");

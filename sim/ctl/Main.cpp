@@ -15,6 +15,8 @@ void PrintUsage(FILE* to) {
     std::fprintf(to,
                  "usage: orvixsim run [--state DIR] [--syslog]\n"
                  "       orvixsim COMMAND...   (the simulator must be running)\n"
+                 "       orvixsim batch FILE   (FILE's commands, one a line, in one connection;"
+                 " - reads stdin)\n"
                  "The run folder is $ORVIXSIM_DIR (default /tmp/orvixsim). Commands:\n%s\n",
                  orvix::sim::CliCommands::Usage());
 }

@@ -43,6 +43,7 @@ Json::Value toJson(const MediaMetadataData& m) {
     out["albumName"] = optionalJson(m.albumName);
     out["albumArtist"] = optionalJson(m.albumArtist);
     out["imageUrl"] = optionalJson(m.imageUrl);
+    if (!m.imageUrl && m.imageWithoutUrl) out["imageWithoutUrl"] = true;
     out["metadataType"] = m.metadataType;
     return out;
 }
@@ -55,6 +56,7 @@ bool fromJson(const Json::Value& json, MediaMetadataData* m) {
         !readOptionalString(json, "albumName", &out.albumName) ||
         !readOptionalString(json, "albumArtist", &out.albumArtist) ||
         !readOptionalString(json, "imageUrl", &out.imageUrl) ||
+        !readBool(json, "imageWithoutUrl", &out.imageWithoutUrl) ||
         !readInt32(json, "metadataType", &out.metadataType)) {
         return false;
     }
@@ -151,8 +153,10 @@ std::string CastEvent::describe() const {
                    " locale=" + optionalText(status.locale) +
                    " timezone=" + optionalText(status.timezone) +
                    " state=" + std::to_string(status.castState) +
-                   " usageReport=" + (status.usageReport ? "1" : "0") +
-                   " app=" + optionalText(status.appName) + ")";
+                   " usageReport=" + (status.usageReport ? "1" : "0") + " app=" +
+                   (!status.appName && status.appWithoutName ? "record-without-name"
+                                                             : optionalText(status.appName)) +
+                   ")";
         case Kind::Media: {
             std::string text = "OnMediaStatus(session=" + std::to_string(media.sessionId) +
                                " state=" + std::to_string(media.playerState) +
@@ -167,8 +171,9 @@ std::string CastEvent::describe() const {
                     text += " title=" + optionalText(m.title) +
                             " artist=" + optionalText(m.artist) +
                             " album=" + optionalText(m.albumName) +
-                            " albumArtist=" + optionalText(m.albumArtist) +
-                            " image=" + optionalText(m.imageUrl) +
+                            " albumArtist=" + optionalText(m.albumArtist) + " image=" +
+                            (!m.imageUrl && m.imageWithoutUrl ? "one-without-url"
+                                                              : optionalText(m.imageUrl)) +
                             " type=" + std::to_string(m.metadataType);
                 }
             }
@@ -216,6 +221,7 @@ Json::Value toJson(const CastStatusData& s) {
     out["castState"] = s.castState;
     out["usageReport"] = s.usageReport;
     out["appName"] = optionalJson(s.appName);
+    if (!s.appName && s.appWithoutName) out["appWithoutName"] = true;
     return out;
 }
 
@@ -228,7 +234,8 @@ bool fromJson(const Json::Value& json, CastStatusData* status) {
         !readOptionalString(json, "timezone", &out.timezone) ||
         !readInt32(json, "castState", &out.castState) ||
         !readBool(json, "usageReport", &out.usageReport) ||
-        !readOptionalString(json, "appName", &out.appName)) {
+        !readOptionalString(json, "appName", &out.appName) ||
+        !readBool(json, "appWithoutName", &out.appWithoutName)) {
         return false;
     }
     *status = std::move(out);

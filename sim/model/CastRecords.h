@@ -19,8 +19,10 @@ struct CastStatusData {
     std::optional<std::string> timezone;
     int32_t castState = 6;  // READY_TO_CAST
     bool usageReport = false;
-    // The running app's name; nullopt means there is no running-app record at all.
+    // The running app's name; nullopt means there is no running-app record at all, unless
+    // appWithoutName says there is one whose name is null.
     std::optional<std::string> appName;
+    bool appWithoutName = false;
 };
 
 struct MediaMetadataData {
@@ -28,8 +30,10 @@ struct MediaMetadataData {
     std::optional<std::string> artist;
     std::optional<std::string> albumName;
     std::optional<std::string> albumArtist;
-    // The one image's URL; nullopt means no image.
+    // The one image's URL; nullopt means no image, unless imageWithoutUrl says there is one
+    // whose URL is null.
     std::optional<std::string> imageUrl;
+    bool imageWithoutUrl = false;
     int32_t metadataType = 3;  // music track
 };
 

@@ -28,7 +28,15 @@ void SetupService::setStatus(int status) {
 void SetupService::setUp(bool up) {
     std::lock_guard<std::mutex> guard(mLock);
     mAnswer.up = up;
+    mAnswer.hang = false;
     mNotes.push_back(Note{mSequencer.next(), up ? "up" : "down"});
+}
+
+void SetupService::setHang() {
+    std::lock_guard<std::mutex> guard(mLock);
+    mAnswer.up = true;
+    mAnswer.hang = true;
+    mNotes.push_back(Note{mSequencer.next(), "hang"});
 }
 
 SetupAnswer SetupService::current() const {
@@ -56,6 +64,7 @@ Json::Value SetupService::logJson() const {
         entry["path"] = r.path;
         entry["up"] = r.answer.up;
         entry["status"] = r.answer.status;
+        if (r.answer.hang) entry["hang"] = true;
         out.append(entry);
     }
     return out;
@@ -65,8 +74,13 @@ void SetupService::collectTimeline(std::vector<TimelineEntry>* out) const {
     std::lock_guard<std::mutex> guard(mLock);
     for (const SetupRequest& r : mRequests) {
         std::string text = "GET " + r.path + " -> ";
-        text += r.answer.up ? std::to_string(r.answer.status) + " " + quoteJson(r.answer.body)
-                            : "refused (down)";
+        if (!r.answer.up) {
+            text += "refused (down)";
+        } else if (r.answer.hang) {
+            text += "held without an answer (hang)";
+        } else {
+            text += std::to_string(r.answer.status) + " " + quoteJson(r.answer.body);
+        }
         out->push_back(timelineEntry(r.stamp, "eureka", text));
     }
     for (const Note& n : mNotes) out->push_back(timelineEntry(n.stamp, "eureka", n.text));

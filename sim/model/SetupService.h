@@ -16,6 +16,9 @@ namespace orvix::model {
 struct SetupAnswer {
     // False: the service does not answer (connection refused).
     bool up = true;
+    // True: requests are accepted and read but not answered for as long as it stays so, the
+    // way a wedged receiver leaves a client that set no time-out waiting.
+    bool hang = false;
     int status = 200;
     std::string body = "{}";
 };
@@ -36,14 +39,18 @@ public:
     // The body is kept as given, valid JSON or not, so bad answers can be served too.
     void setBody(const std::string& body);
     void setStatus(int status);
+    // Either way a hang ends: up answers again, down refuses connections.
     void setUp(bool up);
+    // Listening, and holding every request without an answer until setUp.
+    void setHang();
     SetupAnswer current() const;
 
     // A request arrived for path: records it and returns what to answer.
     SetupAnswer answer(const std::string& path);
 
     std::vector<SetupRequest> requests() const;
-    // [{"seq":N,"path":"...","up":true,"status":200}]
+    // [{"seq":N,"path":"...","up":true,"status":200}], with "hang":true for a request that was
+    // held instead of answered.
     Json::Value logJson() const;
     void collectTimeline(std::vector<TimelineEntry>* out) const;
 

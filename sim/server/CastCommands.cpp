@@ -16,14 +16,20 @@ bool Fail(CliOutput* out, const std::string& error) {
     return false;
 }
 
-// "--key value" pairs; false (error set) for an unknown key, a repeated one or a missing
-// value.
+// "--key value" pairs, and flags (known options without a value, entered with the value
+// ""); false (error set) for an unknown key, a repeated one or a missing value.
 bool ReadOptions(const std::vector<std::string>& a, size_t from, const std::set<std::string>& known,
-                 std::map<std::string, std::string>* opts, CliOutput* out) {
-    for (size_t i = from; i < a.size(); i += 2) {
-        if (known.count(a[i]) == 0) return Fail(out, "unknown option " + a[i]);
-        if (i + 1 >= a.size()) return Fail(out, a[i] + " needs a value");
-        if (!opts->emplace(a[i], a[i + 1]).second) return Fail(out, a[i] + " given twice");
+                 std::map<std::string, std::string>* opts, CliOutput* out,
+                 const std::set<std::string>& flags = {}) {
+    size_t i = from;
+    while (i < a.size()) {
+        const bool flag = flags.count(a[i]) != 0;
+        if (!flag && known.count(a[i]) == 0) return Fail(out, "unknown option " + a[i]);
+        if (!flag && i + 1 >= a.size()) return Fail(out, a[i] + " needs a value");
+        if (!opts->emplace(a[i], flag ? "" : a[i + 1]).second) {
+            return Fail(out, a[i] + " given twice");
+        }
+        i += flag ? 1 : 2;
     }
     return true;
 }
@@ -124,8 +130,11 @@ bool CliCommands::castStatus(const Args& a, CliOutput* out) {
     if (!ReadOptions(
             a, 2,
             {"--name", "--build", "--locale", "--timezone", "--usage-report", "--state", "--app"},
-            &opts, out)) {
+            &opts, out, {"--app-without-name"})) {
         return false;
+    }
+    if (opts.count("--app") != 0 && opts.count("--app-without-name") != 0) {
+        return Fail(out, "--app and --app-without-name exclude each other");
     }
     model::CastStatusData status;
     status.name = Text(opts, "--name");
@@ -133,6 +142,7 @@ bool CliCommands::castStatus(const Args& a, CliOutput* out) {
     status.locale = Text(opts, "--locale");
     status.timezone = Text(opts, "--timezone");
     status.appName = Text(opts, "--app");
+    status.appWithoutName = opts.count("--app-without-name") != 0;
     int32_t usage = 0;
     if (!Int(opts, "--state", &status.castState, out) ||
         !Int(opts, "--usage-report", &usage, out)) {
@@ -149,8 +159,11 @@ bool CliCommands::castMedia(const Args& a, CliOutput* out) {
             a, 2,
             {"--state", "--time", "--session", "--idle-reason", "--stream", "--duration", "--title",
              "--artist", "--album", "--album-artist", "--image", "--metadata-type"},
-            &opts, out)) {
+            &opts, out, {"--image-without-url"})) {
         return false;
+    }
+    if (opts.count("--image") != 0 && opts.count("--image-without-url") != 0) {
+        return Fail(out, "--image and --image-without-url exclude each other");
     }
     if (opts.count("--state") == 0 || opts.count("--time") == 0) {
         return Fail(out, "cast media needs --state N and --time T");
@@ -168,9 +181,10 @@ bool CliCommands::castMedia(const Args& a, CliOutput* out) {
     metadata.albumName = Text(opts, "--album");
     metadata.albumArtist = Text(opts, "--album-artist");
     metadata.imageUrl = Text(opts, "--image");
+    metadata.imageWithoutUrl = opts.count("--image-without-url") != 0;
     if (!Int(opts, "--metadata-type", &metadata.metadataType, out)) return false;
     const bool hasMetadata = metadata.title || metadata.artist || metadata.albumName ||
-                             metadata.albumArtist || metadata.imageUrl;
+                             metadata.albumArtist || metadata.imageUrl || metadata.imageWithoutUrl;
     if (opts.count("--stream") != 0) {
         model::MediaInfoData info;
         if (!Int(opts, "--stream", &info.streamType, out) ||

@@ -29,6 +29,7 @@ Json::Value Object(const char* key, Json::Value value) {
 Json::Value SetupAnswerJson(const model::SetupAnswer& answer) {
     Json::Value object(Json::objectValue);
     object["up"] = answer.up;
+    object["hang"] = answer.hang;
     object["status"] = answer.status;
     object["body"] = answer.body;
     return object;
@@ -64,15 +65,15 @@ const char* CliCommands::Usage() {
            " | source log\n"
            "ui up|down | ui log\n"
            "cast connect|disconnect | cast status [--name S] [--build S] [--locale S]"
-           " [--timezone S] [--usage-report 0|1] [--state N] [--app S]\n"
+           " [--timezone S] [--usage-report 0|1] [--state N] [--app S|--app-without-name]\n"
            "cast media --state N --time T [--session N] [--idle-reason N] [--stream N"
            " [--duration D]] [--title S] [--artist S] [--album S] [--album-artist S]"
-           " [--image URL] [--metadata-type N]\n"
+           " [--image URL|--image-without-url] [--metadata-type N]\n"
            "cast respond ID CODE | cast auto-respond CODE|off | cast refuse OP|all|none"
            " | cast socket up|down\n"
            "cast ready|request-resources|release-resources | cast volume N | cast mute N"
            " | cast log\n"
-           "eureka body JSON | eureka status CODE | eureka up|down | eureka log\n"
+           "eureka body JSON | eureka status CODE | eureka up|down|hang | eureka log\n"
            "syslog | timeline [--json]";
 }
 
@@ -224,12 +225,16 @@ bool CliCommands::eureka(const Args& a, CliOutput* out) {
         std::string error;
         if (!mRouter.setSetupListening(up, &error)) return Fail(out, error);
         setup.setUp(up);
+    } else if (a.size() == 2 && a[1] == "hang") {
+        std::string error;
+        if (!mRouter.setSetupListening(true, &error)) return Fail(out, error);
+        setup.setHang();
     } else if (a.size() == 2 && a[1] == "log") {
         out->result = setup.logJson();
         return true;
     } else {
-        return UsageError(out,
-                          "eureka body JSON | eureka status CODE | eureka up|down | eureka log");
+        return UsageError(
+            out, "eureka body JSON | eureka status CODE | eureka up|down|hang | eureka log");
     }
     out->result = SetupAnswerJson(setup.current());
     return true;

@@ -72,7 +72,9 @@ void Peer::send(const Json::Value& frame) {
 
 void Peer::sendBytes(const std::string& bytes) {
     if (dead) return;
-    if (mOut.size() - mOutOffset + bytes.size() > kMaxBacklog) {
+    // A control connection carries one reply, which may be as large as a control frame.
+    const size_t limit = mKind == Kind::Control ? size_t{4} + kMaxControlFrame : kMaxBacklog;
+    if (mOut.size() - mOutOffset + bytes.size() > limit) {
         // It has stopped reading: holding more for it would only grow the server.
         dead = true;
         return;

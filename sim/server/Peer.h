@@ -1,7 +1,7 @@
 // One client connection of the simulator's framed protocol, non-blocking on both sides:
 // received bytes are cut into frames, and what is sent waits in a buffer until the socket
 // takes it, so a slow or stuck client never blocks the server. A client that lets more than
-// kMaxBacklog bytes pile up is dropped.
+// kMaxBacklog bytes pile up is dropped (a control connection: more than its one reply).
 #pragma once
 
 #include <json/json.h>

@@ -239,10 +239,12 @@ void Server::handleFrame(Peer* peer, const Json::Value& frame) {
     const Json::Value& a = args.isNull() ? noArgs : args;
     if (peer->kind() == Peer::Kind::Control) {
         if (peer->closeWhenFlushed) return;  // one request per connection
-        if (op.asString() != "cli") {
-            peer->send(ErrorReply(id, "the control socket only knows op cli"));
-        } else {
+        if (op.asString() == "cli") {
             handleControl(peer, id, a);
+        } else if (op.asString() == "batch") {
+            handleBatch(peer, id, a);
+        } else {
+            peer->send(ErrorReply(id, "the control socket knows the ops cli and batch"));
         }
         peer->closeWhenFlushed = true;
         return;
@@ -284,6 +286,48 @@ void Server::handleControl(Peer* peer, const Json::Value& id, const Json::Value&
     answer["ok"] = true;
     answer["result"] = out.result;
     if (!out.text.empty()) answer["text"] = out.text;
+    peer->send(answer);
+}
+
+void Server::handleBatch(Peer* peer, const Json::Value& id, const Json::Value& args) {
+    const Json::Value& commands = args["commands"];
+    if (!commands.isArray()) {
+        peer->send(ErrorReply(id, "args.commands must be an array"));
+        return;
+    }
+    // All of it is checked before anything runs, so a bad request changes nothing.
+    std::vector<std::pair<int, std::vector<std::string>>> batch;
+    for (const Json::Value& command : commands) {
+        const Json::Value& line = command["line"];
+        const Json::Value& argvJson = command["argv"];
+        bool valid = command.isObject() && line.isInt() && argvJson.isArray();
+        std::vector<std::string> argv;
+        for (const Json::Value& arg : valid ? argvJson : Json::Value(Json::arrayValue)) {
+            valid = valid && arg.isString();
+            if (valid) argv.push_back(arg.asString());
+        }
+        if (!valid) {
+            peer->send(ErrorReply(id, "each command must be {\"line\":N,\"argv\":[texts]}"));
+            return;
+        }
+        batch.emplace_back(line.asInt(), std::move(argv));
+    }
+    Json::Value results(Json::arrayValue);
+    for (const auto& [line, argv] : batch) {
+        CliOutput out;
+        if (!mCli.run(argv, &out)) {
+            peer->send(ErrorReply(id, "line " + std::to_string(line) + ": " + out.error + " (" +
+                                          std::to_string(results.size()) +
+                                          " commands ran before it)"));
+            return;
+        }
+        results.append(out.result);
+    }
+    Json::Value answer(Json::objectValue);
+    answer["id"] = id;
+    answer["ok"] = true;
+    answer["result"]["ran"] = results.size();
+    answer["result"]["results"] = std::move(results);
     peer->send(answer);
 }
 

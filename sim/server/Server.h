@@ -69,6 +69,8 @@ private:
     void readFrom(Peer* peer);
     void handleFrame(Peer* peer, const Json::Value& frame);
     void handleControl(Peer* peer, const Json::Value& id, const Json::Value& args);
+    // Runs CLI commands one after the other, stopping at the first that fails.
+    void handleBatch(Peer* peer, const Json::Value& id, const Json::Value& args);
     void reap();
     Peer* latest(uint64_t Peer::*order) const;
 

@@ -85,6 +85,8 @@ void SetupHttp::addTo(PollSet* set) {
             if (c->dead) return;
             if (c->answered) {
                 writeTo(c);
+            } else if (c->held) {
+                drain(c);
             } else if (revents & (POLLIN | POLLHUP | POLLERR)) {
                 readFrom(c);
             }
@@ -128,29 +130,46 @@ void SetupHttp::answer(Conn* conn) {
     const size_t end = conn->in.find("\r\n\r\n");
     if (end == std::string::npos) {
         if (conn->in.size() <= kMaxRequest) return;  // not all there yet
-        conn->out = Response(400, "{\"error\":\"request too large\"}");
-    } else {
-        const std::string line = conn->in.substr(0, conn->in.find("\r\n"));
-        const size_t sp1 = line.find(' ');
-        const size_t sp2 = sp1 == std::string::npos ? sp1 : line.find(' ', sp1 + 1);
-        if (sp2 == std::string::npos) {
-            conn->out = Response(400, "{\"error\":\"bad request line\"}");
-        } else {
-            const std::string method = line.substr(0, sp1);
-            std::string path = line.substr(sp1 + 1, sp2 - sp1 - 1);
-            path = path.substr(0, path.find('?'));
-            if (method != "GET") {
-                conn->out = Response(405, "{\"error\":\"only GET\"}");
-            } else if (path != kPath) {
-                conn->out = Response(404, "{\"error\":\"not found\"}");
-            } else {
-                const model::SetupAnswer answer = mSetup.answer(path);
-                conn->out = Response(answer.status, answer.body);
-            }
-        }
+        return respond(conn, Response(400, "{\"error\":\"request too large\"}"));
     }
+    const std::string line = conn->in.substr(0, conn->in.find("\r\n"));
+    const size_t sp1 = line.find(' ');
+    const size_t sp2 = sp1 == std::string::npos ? sp1 : line.find(' ', sp1 + 1);
+    if (sp2 == std::string::npos) {
+        return respond(conn, Response(400, "{\"error\":\"bad request line\"}"));
+    }
+    const std::string method = line.substr(0, sp1);
+    std::string path = line.substr(sp1 + 1, sp2 - sp1 - 1);
+    path = path.substr(0, path.find('?'));
+    if (method != "GET") return respond(conn, Response(405, "{\"error\":\"only GET\"}"));
+    if (path != kPath) return respond(conn, Response(404, "{\"error\":\"not found\"}"));
+    const model::SetupAnswer answer = mSetup.answer(path);
+    if (answer.hang) {
+        conn->held = true;
+        conn->deadline = std::chrono::steady_clock::time_point::max();
+        return;
+    }
+    respond(conn, Response(answer.status, answer.body));
+}
+
+void SetupHttp::respond(Conn* conn, const std::string& response) {
+    conn->out = response;
+    conn->held = false;
     conn->answered = true;
+    conn->deadline = std::chrono::steady_clock::now() + kConnectionTime;
     writeTo(conn);
+}
+
+void SetupHttp::drain(Conn* conn) {
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::recv(conn->fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n > 0) continue;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        conn->dead = true;
+        return;
+    }
 }
 
 void SetupHttp::writeTo(Conn* conn) {
@@ -173,6 +192,17 @@ void SetupHttp::writeTo(Conn* conn) {
 }
 
 void SetupHttp::reap(std::chrono::steady_clock::time_point now) {
+    const bool anyHeld = std::any_of(mConns.begin(), mConns.end(),
+                                     [](const auto& conn) { return conn->held && !conn->dead; });
+    if (anyHeld) {
+        const model::SetupAnswer answer = mSetup.current();
+        if (!answer.hang) {
+            const std::string response = Response(answer.status, answer.body);
+            for (auto& conn : mConns) {
+                if (conn->held && !conn->dead) respond(conn.get(), response);
+            }
+        }
+    }
     auto gone = [now](const std::unique_ptr<Conn>& conn) {
         if (!conn->dead && now < conn->deadline) return false;
         ::close(conn->fd);

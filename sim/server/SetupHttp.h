@@ -2,7 +2,8 @@
 // that answers GET /setup/eureka_info with the status and body the SetupService model holds,
 // 404 for any other path, and closes every connection after one answer. Closing the
 // listening socket ("eureka down") makes connects fail at once, as a receiver that is not
-// running would.
+// running would. While the model hangs ("eureka hang") a request is read and held without an
+// answer and without a deadline; it is answered once the hang ends.
 #pragma once
 
 #include <chrono>
@@ -31,7 +32,8 @@ public:
     void close();
 
     void addTo(PollSet* set);
-    // Closes finished connections and those past their deadline. Runs between poll rounds.
+    // Answers held requests once the hang has ended, closes finished connections and those
+    // past their deadline. Runs between poll rounds.
     void reap(std::chrono::steady_clock::time_point now);
 
 private:
@@ -41,6 +43,8 @@ private:
         std::string out;
         size_t sent = 0;
         bool answered = false;
+        // Read and recorded while the service hangs; waits for the hang to end.
+        bool held = false;
         bool dead = false;
         std::chrono::steady_clock::time_point deadline;
     };
@@ -48,6 +52,9 @@ private:
     void accept();
     void readFrom(Conn* conn);
     void answer(Conn* conn);
+    void respond(Conn* conn, const std::string& response);
+    // A held connection: nothing more is wanted from the client, but its leaving is noticed.
+    void drain(Conn* conn);
     void writeTo(Conn* conn);
 
     model::SetupService& mSetup;

@@ -26,6 +26,7 @@ Json::Value StatusEvent(const model::CastStatusData& s) {
     frame["state"] = s.castState;
     frame["usageReport"] = s.usageReport;
     PutText(&frame, "app", s.appName);
+    if (!s.appName && s.appWithoutName) frame["app"] = Json::Value();
     return frame;
 }
 
@@ -47,6 +48,7 @@ Json::Value MediaEvent(const model::MediaStatusData& m) {
             PutText(&meta, "album", md.albumName);
             PutText(&meta, "albumArtist", md.albumArtist);
             PutText(&meta, "image", md.imageUrl);
+            if (!md.imageUrl && md.imageWithoutUrl) meta["image"] = Json::Value();
             meta["metadataType"] = md.metadataType;
             info["metadata"] = meta;
         }

@@ -33,8 +33,8 @@ void deliverStatus(chromecast::CastControl::Observer* observer, const model::Cas
     status.timezone = textOrNull(s.timezone);
     status.locale = textOrNull(s.locale);
     status.usageReport = s.usageReport;
-    if (s.appName) {
-        app.appName = s.appName->c_str();
+    if (s.appName || s.appWithoutName) {
+        app.appName = textOrNull(s.appName);
         status.runningApp = &app;
     }
     observer->OnCastStatus(status);
@@ -57,8 +57,8 @@ void deliverMedia(chromecast::CastControl::Observer* observer, const model::Medi
             const model::MediaMetadataData& md = *m.mediaInfo->metadata;
             metadata.title = textOrNull(md.title);
             metadata.metadataType = md.metadataType;
-            if (md.imageUrl) {
-                image.url = md.imageUrl->c_str();
+            if (md.imageUrl || md.imageWithoutUrl) {
+                image.url = textOrNull(md.imageUrl);
                 metadata.images = &image;
                 metadata.imageCount = 1;
             }
