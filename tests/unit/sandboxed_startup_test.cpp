@@ -85,9 +85,10 @@ TEST_F(StartUpTest, StartsInOrderRetryingTheBusAndPollingTheSocketThenStopsOnSus
                                         "cast:CastCliSyncVolume[30]"}));
     EXPECT_EQ(world().settings().value(kGoogleCastTOS), "true");
     EXPECT_EQ(world().settings().value(kGoogleCastUsageReport), "false");
-    // The control was made with the controller's observer: its events reach the daemon.
+    // The control was made with the controller's observer: its events reach the daemon (and
+    // the status request is the last thing a connection does).
     ASSERT_TRUE(Fakes().castConnect());
-    EXPECT_TRUE(mLog.waitFor("castobserver: OnControlConnected() Handle cast status from now on!"));
+    EXPECT_TRUE(WaitFor([&] { return !since(0, "cast:RequestCastStatus").empty(); }));
 
     Fakes().appWrite(kMidSuspendReason3, "");
     mController->join();
