@@ -11,6 +11,13 @@
 
 namespace orvix::e2e {
 
+namespace {
+
+const char* const kGetResponseLine =
+    "castcontroller: HandleClientGetRequest() response to cast client GET request is ";
+
+}  // namespace
+
 std::string BatchWord(const std::string& text) {
     std::string word = "\"";
     for (const char c : text) {
@@ -166,10 +173,22 @@ bool RobustTest::answersGet(const std::string& uuid, std::chrono::milliseconds t
 
 bool RobustTest::waitReply(const std::string& uuid, std::chrono::milliseconds timeout) {
     const std::string want = "\"device_uuid\":\"" + uuid + "\"";
-    return waitCtl(
-        {"bus", "read", "572"},
-        [&](const Json::Value& r) {
-            return r["payload"].asString().find(want) != std::string::npos;
+    if (!waitCtl(
+            {"bus", "read", "572"},
+            [&](const Json::Value& r) {
+                return r["payload"].asString().find(want) != std::string::npos;
+            },
+            timeout)) {
+        return false;
+    }
+    // The simulator may take the bus write before the log lines sent ahead of it: wait for
+    // the reply's own line, after which every earlier line is in.
+    return WaitFor(
+        [&] {
+            for (const Json::Value& line : daemonLines(kGetResponseLine)) {
+                if (line["text"].asString().find(want) != std::string::npos) return true;
+            }
+            return false;
         },
         timeout);
 }

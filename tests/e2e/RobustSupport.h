@@ -48,7 +48,8 @@ protected:
     // Sends a GET request for uuid on MID 571 and waits for its reply on MID 572. Everything
     // the looper had to do before is done then.
     bool answersGet(const std::string& uuid, std::chrono::milliseconds timeout = 10s);
-    // Waits for the reply to uuid's GET to be the latest on MID 572.
+    // Waits for the reply to uuid's GET to be the latest on MID 572, and for its log line, so
+    // that every line the daemon logged before is in the syslog view too.
     bool waitReply(const std::string& uuid, std::chrono::milliseconds timeout = 10s);
     // The running daemon's syslog lines whose text starts with prefix.
     std::vector<Json::Value> daemonLines(const std::string& prefix);

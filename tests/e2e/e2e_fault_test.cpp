@@ -142,7 +142,7 @@ TEST_F(FaultTest, AReceiverThatRefusesEveryOperation) {
              "bus write 571 " +
                  BatchWord(R"({"request_type":"get","id":"tos","device_uuid":"waited"})")});
     ASSERT_TRUE(waitCastOps("SetDeviceName", 6, 10s));
-    ASSERT_TRUE(WaitFor([&] { return lastReply().find("waited") != std::string::npos; }, 5s));
+    ASSERT_TRUE(waitReply("waited"));
     const std::vector<std::string> replies = daemonReplies();
     ASSERT_EQ(replies.size(), 2u);
     EXPECT_NE(replies[0].find(R"("device_uuid":"refused")"), std::string::npos);

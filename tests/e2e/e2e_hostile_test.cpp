@@ -237,6 +237,7 @@ TEST_F(HostileInputTest, CastRecordsWithNullEmptyHugeAndOutOfTableMembers) {
     ASSERT_TRUE(waitCtl(
         {"bus", "read", "90"},
         [](const Json::Value& r) { return r["payload"].asString() == "after-huge-state"; }, 60s));
+    ASSERT_TRUE(answersGet("after-status"));
     // The huge name went all the way: bus, local bus and settings store.
     const Json::Value busLog = ctl({"bus", "log"});
     size_t hugeNames = 0;
@@ -272,6 +273,7 @@ TEST_F(HostileInputTest, CastRecordsWithNullEmptyHugeAndOutOfTableMembers) {
     ASSERT_TRUE(waitCtl(
         {"bus", "read", "90"},
         [](const Json::Value& r) { return r["payload"].asString() == "media-done"; }, 60s));
+    ASSERT_TRUE(answersGet("after-media"));
     const Json::Value ui = ctl({"ui", "log"});
     ASSERT_GE(ui.size(), 2u);
     EXPECT_EQ(ui[ui.size() - 1]["fields"]["trackName"].asString(), "last");
