@@ -58,7 +58,12 @@ TEST_F(FaultTest, EverySideComesBackAfterTheSimulatorIsKilled) {
     ASSERT_TRUE(waitCastOps("Create", 1));
     EXPECT_TRUE(WithOp(ctl({"cast", "log"}), "CastCliInit").empty());
 
-    ctl({"source", "play-control", "PAUSE"});
+    // The device-service connection comes back on its own time; then the listener is known.
+    ASSERT_TRUE(WaitFor([&] {
+        Json::Value delivered;
+        std::string error;
+        return ctlResult({"source", "play-control", "PAUSE"}, &delivered, &error);
+    }));
     ASSERT_TRUE(waitCastOps("SendPlayCommand", 1));
     EXPECT_EQ(WithOp(ctl({"cast", "log"}), "SendPlayCommand")[0]["args"][0].asInt(), 1);
 
@@ -94,10 +99,11 @@ TEST_F(FaultTest, KilledWhileTheSetupServiceHoldsTheFetch) {
     ASSERT_NO_FATAL_FAILURE(startDaemon());
     ASSERT_TRUE(waitCtl({"eureka", "log"}, [](const Json::Value& log) { return !log.empty(); }));
     ASSERT_NO_FATAL_FAILURE(restartSim(SIGKILL));
-    ctl({"eureka", "body", R"({"tos_accepted":true,"opt_in":true,"crash":true})"});
+    // The new simulator answers its default record, "{}": both settings "false".
     ASSERT_TRUE(waitDaemonLines(kStarted, 1));
-    EXPECT_EQ(ctl({"env", "get", "GoogleCastTOS"})["value"].asString(), "true");
-    EXPECT_EQ(ctl({"env", "get", "GoogleCastUsageReport"})["value"].asString(), "true");
+    EXPECT_EQ(ctl({"eureka", "log"}).size(), 1u);
+    EXPECT_EQ(ctl({"env", "get", "GoogleCastTOS"})["value"].asString(), "false");
+    EXPECT_EQ(ctl({"env", "get", "GoogleCastUsageReport"})["value"].asString(), "false");
     EXPECT_TRUE(answersGet("after-fetch"));
 }
 
@@ -138,9 +144,10 @@ TEST_F(FaultTest, AReceiverThatRefusesEveryOperation) {
     ctl({"cast", "refuse", "all"});
     batchOk({"bus write 571 " + BatchWord(R"({"request_type":"set","id":"tos","action":"accepted",)"
                                           R"("device_uuid":"refused","user_ip":"i"})"),
-             "source play-control PAUSE", "cast connect",
-             "bus write 571 " +
-                 BatchWord(R"({"request_type":"get","id":"tos","device_uuid":"waited"})")});
+             "source play-control PAUSE", "cast connect"});
+    // Once the looper is in the connection's name attempts, a request has to wait for them.
+    ASSERT_TRUE(waitCastOps("SetDeviceName", 1));
+    ctl({"bus", "write", "571", GetRequest("waited")});
     ASSERT_TRUE(waitCastOps("SetDeviceName", 6, 10s));
     ASSERT_TRUE(waitReply("waited"));
     const std::vector<std::string> replies = daemonReplies();
