@@ -1,22 +1,24 @@
-// Play-control words from the device: play commands, speaker-state reports, mute, standby;
-// and what is left of the device's events without a cast control.
+// Play-control words from the device, each by way of the listener and one looper message:
+// play commands, speaker-state reports, mute, standby; and what is left without a control.
 #include "tests/unit/DaemonTestSupport.h"
 
 namespace orvix::test {
 
 namespace {
 
-sp<AMessage> Word(const std::string& word) {
-    sp<AMessage> msg = new AMessage(kWhatPlayControl);
-    msg->setString(kKeyPlayEventData, word.c_str());
-    return msg;
-}
-
 const char kFirstLine[] = "castcontroller: HandleOnPlaycontrolEvent() Received Play control event!";
 
 }  // namespace
 
-TEST_F(DeviceTest, EachWordGivesExactlyItsActions) {
+class PlayControlTest : public DeviceTest {
+protected:
+    void word(const std::string& text) {
+        ASSERT_TRUE(Fakes().playControl(text));
+        deliver();
+    }
+};
+
+TEST_F(PlayControlTest, EachWordGivesExactlyItsActions) {
     startDevice();
     const Names active{"cast:SendPlayCommand[0]", "bus:70=SPEAKER_ACTIVE,24"};
     const Names stopped{"cast:SendPlayCommand[2]", "bus:70=SPEAKER_INACTIVE,24"};
@@ -31,34 +33,36 @@ TEST_F(DeviceTest, EachWordGivesExactlyItsActions) {
         {"VOLUME", {}},
         // clang-format on
     };
-    for (const auto& [word, effects] : table) {
-        SCOPED_TRACE("word '" + word + "'");
+    for (const auto& [text, effects] : table) {
+        SCOPED_TRACE("word '" + text + "'");
         size_t m = mark();
         mLog.clear();
-        postAndSettle(Word(word));
+        word(text);
         EXPECT_EQ(since(m), effects);
         EXPECT_TRUE(mLog.has(kFirstLine, LOG_INFO));
         if (effects.empty()) {
-            EXPECT_EQ(mLog.lines().size(), 1u);
+            EXPECT_EQ(
+                mLog.texts(),
+                (Names{"castcontroller: OnPlayControlEvent() Received event " + text, kFirstLine}));
         }
-        EXPECT_EQ(gCastMuted, word == "MUTE");
+        EXPECT_EQ(gCastMuted, text == "MUTE");
     }
     // A failed play command is logged and the report still goes out.
     world().receiver().refuse("SendPlayCommand");
     size_t m = mark();
-    postAndSettle(Word("STOP"));
-    postAndSettle(Word("PAUSE"));
+    word("STOP");
+    word("PAUSE");
     EXPECT_EQ(since(m), (Names{"cast:SendPlayCommand[2]", "bus:70=SPEAKER_INACTIVE,24",
                                "cast:SendPlayCommand[1]"}));
-    for (const char* word : {"STOP", "PAUSE"}) {
+    for (const char* text : {"STOP", "PAUSE"}) {
         EXPECT_TRUE(mLog.has(std::string("castcontroller: HandleOnPlaycontrolEvent() Failed to "
                                          "Notify cast server, Event ") +
-                                 word + " resultID -1",
+                                 text + " resultID -1",
                              LOG_ERR));
     }
 }
 
-TEST_F(DeviceTest, StandbyRevokesClearsTheFlagAndCleansUpWithoutACommand) {
+TEST_F(PlayControlTest, StandbyRevokesClearsTheFlagAndCleansUpWithoutACommand) {
     startDevice();
     Fakes().appWrite(kMidCurrentSource, "24");
     gSourceSwitched = true;
@@ -66,8 +70,7 @@ TEST_F(DeviceTest, StandbyRevokesClearsTheFlagAndCleansUpWithoutACommand) {
     info.trackName = "Song";
     CastControllerPeer::setNowPlaying(*mController, info);
     size_t m = mark();
-    postAndSettle(Word("STANDBYON"));
-
+    word("STANDBYON");
     // The flag is cleared before the clean-up looks at it, so the UI is emptied.
     EXPECT_EQ(since(m), (Names{"cast:RevokeResources[]", "ui:clear"}));
     EXPECT_FALSE(gSourceSwitched);
@@ -80,15 +83,15 @@ TEST_F(DeviceTest, StandbyRevokesClearsTheFlagAndCleansUpWithoutACommand) {
     EXPECT_FALSE(mLog.has("event found in map"));
 }
 
-TEST_F(DeviceTest, WithoutACastControlOnlyTheServiceHearsOfASwitch) {
+TEST_F(PlayControlTest, WithoutACastControlOnlyTheServiceHearsOfASwitch) {
     startDevice(false);
     gSourceSwitched = true;
     Fakes().appWrite(kMidCurrentSource, "24");
     const char* words[] = {"PLAY", "RESUME",    "PAUSE",       "STOP", "DISCONNECT", "NEXT",
                            "PREV", "STANDBYON", "NETWORKSTOP", "MUTE", "UNMUTE",     "anything"};
-    for (const char* word : words) postAndSettle(Word(word));
+    for (const char* text : words) word(text);
     EXPECT_EQ(mLog.count(kFirstLine, LOG_INFO), std::size(words));
-    EXPECT_EQ(mLog.lines().size(), std::size(words));
+    EXPECT_EQ(mLog.lines().size(), 2 * std::size(words));  // and the listener's own lines
     EXPECT_TRUE(gSourceSwitched);
     EXPECT_FALSE(gCastMuted);
     EXPECT_EQ(since(0, "cast:"), Names{"cast:Create[\"/tmp/cast-control\"]"});
