@@ -133,6 +133,9 @@ struct CastControllerPeer {
     // Breaks the reference cycles of a controller (observer, listener, slots) so that the
     // test's reference is the last one; the observer goes before the listener.
     static void dismantle(CastController& c) {
+        // A version monitor sleeps on the test's clock, which goes with the fixture, and the
+        // last reference to the controller may be dropped later on another thread.
+        c.StopMonitors();
         releaseResourceCallback = nullptr;
         playMySourceCallback = nullptr;
         setvemovolume = nullptr;
