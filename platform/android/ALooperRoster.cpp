@@ -81,22 +81,19 @@ status_t ALooperRoster::PostMessage(const sp<AMessage>& msg, int64_t delayUs) {
         }
         if (looper == nullptr) return NAME_NOT_FOUND;
     }
-    looper->post(msg, delayUs);
+    looper->post(msg, handler, delayUs);
     return OK;
 }
 
-void ALooperRoster::DeliverMessage(const sp<AMessage>& msg) {
-    sp<AHandler> handler;
-    {
-        Roster& roster = TheRoster();
-        std::lock_guard<std::mutex> lock(roster.lock);
-        auto it = roster.entries.find(msg->target());
-        if (it == roster.entries.end()) return;
-        handler = it->second.handler.promote();
-    }
-    if (handler == nullptr) return;
+void ALooperRoster::DeliverMessage(const sp<AMessage>& msg, const wp<AHandler>& handler,
+                                   handler_id id) {
+    // Unregistering clears the handler's id, and ids are never reused: a handler that is still
+    // there under the same id is still registered, without a look-up under the roster's lock
+    // (which the posting threads take).
+    sp<AHandler> target = handler.promote();
+    if (target == nullptr || target->id() != id) return;
     try {
-        handler->onMessageReceived(msg);
+        target->onMessageReceived(msg);
     } catch (...) {
         // A handler's exception must not end the looper thread; the message is dropped.
     }
