@@ -49,11 +49,11 @@ private:
     friend class ALooperRoster;
 
     struct Event {
-        int64_t whenUs;
+        int64_t whenUs = 0;
         sp<AMessage> message;
         // Resolved when posted, so that delivery needs no look-up in the roster.
         wp<AHandler> handler;
-        handler_id target;
+        handler_id target = 0;
     };
 
     void post(const sp<AMessage>& msg, const sp<AHandler>& handler, int64_t delayUs);
