@@ -123,14 +123,16 @@ on cache lines that both cores write for every message. A profile of the looper 
 the samples in \`RefBase\` increments and decrements, 10 % in \`malloc\`/\`free\` and 10 % in
 the monotonic clock read that gives each post its due time. What was ours has been fixed:
 the queue was a list searched from its front for every post, so a burst cost time in the
-square of its length (0.06 of the floor); it is now searched from the back (a post due after
-everything queued is placed at once), the loop is woken only when the new message is the next
-one due (one \`notify_one\` after the lock is released instead of \`notify_all\` under it),
-and delivery no longer takes the roster's lock: the event carries the handler and the id it
-was posted to. That took it from 0.06 to the figure above. Going further would mean changing
-the platform's message model (pooled messages, handlers held strongly while queued), which
-the daemon's code is written against; at a few hundred thousand messages a second the looper
-is far beyond the daemon's rate of events (tens a second while playing).
+square of its length (0.06 of the floor when first measured); it is now searched from the back
+(a post due after everything queued is placed at once), the loop is woken only when the new
+message is the next one due (one \`notify_one\` after the lock is released instead of
+\`notify_all\` under it), a message posted without a delay is taken without reading the
+clock again, and delivery no longer takes the roster's lock (which every post takes too): the
+event carries the handler and the id it was posted to. Going further would mean changing the
+platform's message model (pooled messages, handlers held strongly while queued), which the
+daemon's code is written against. At $(cell "looper: messages posted" 2) messages a second
+the looper is far beyond the daemon's rate of events: a GET is a handful of messages, and
+while a track plays the daemon sees a few a second.
 EOF
 fi
 for which in p50 p99; do
@@ -138,9 +140,13 @@ for which in p50 p99; do
         cat <<EOF
 
 **Looper latency $which** ($(cell "looper: post-to-handle latency $which" 4) of the floor).
-Both sides block on a condition variable between messages, so the wake-up of the looper
+Both sides block on a condition variable between messages, so the wake-up of the consumer
 thread dominates both; what the looper adds is the message object and the roster look-up
-described above, a few hundred nanoseconds on a wake-up of about a microsecond.
+described above, a few hundred nanoseconds on a wake-up of about a microsecond. The tail is
+where the machine's other load shows: over the repetitions of this run the looper's p99
+ranged from $(detail looper "p99 range over repetitions, looper") to $(detail looper "p99 range over repetitions, looper" 4) us and the floor's from
+$(detail looper "p99 range over repetitions, floor") to $(detail looper "p99 range over repetitions, floor" 4) us, so a p99 ratio of one run is judged
+against that spread.
 EOF
     fi
 done

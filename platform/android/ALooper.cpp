@@ -132,7 +132,7 @@ void ALooper::post(const sp<AMessage>& msg, const sp<AHandler>& handler, int64_t
         auto it = mEventQueue.end();
         while (it != mEventQueue.begin() && std::prev(it)->whenUs > whenUs) --it;
         newFront = it == mEventQueue.begin();
-        mEventQueue.insert(it, Event{whenUs, msg, handler, msg->target()});
+        mEventQueue.insert(it, Event{whenUs, msg, handler, msg->target(), delayUs <= 0});
     }
     // Only the loop waits on the condition, and only for the front's due time: a message
     // behind the front changes nothing it waits for. Notified after the lock is released so
@@ -150,9 +150,10 @@ bool ALooper::loop() {
                 mQueueChanged.wait(lock);
                 continue;
             }
-            const int64_t whenUs = mEventQueue.front().whenUs;
-            if (whenUs > SystemClock().nowUs()) {
-                SystemClock().waitUntil(mQueueChanged, lock, whenUs);
+            // A message posted without a delay spares the loop a clock read.
+            const Event& front = mEventQueue.front();
+            if (!front.dueAtPost && front.whenUs > SystemClock().nowUs()) {
+                SystemClock().waitUntil(mQueueChanged, lock, front.whenUs);
                 continue;
             }
             event = std::move(mEventQueue.front());

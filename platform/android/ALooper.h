@@ -54,6 +54,8 @@ private:
         // Resolved when posted, so that delivery needs no look-up in the roster.
         wp<AHandler> handler;
         handler_id target = 0;
+        // Posted without a delay: due already, whatever the clock reads by now.
+        bool dueAtPost = false;
     };
 
     void post(const sp<AMessage>& msg, const sp<AHandler>& handler, int64_t delayUs);

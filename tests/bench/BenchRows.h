@@ -41,6 +41,18 @@ inline void PrintRow(const std::string& figure, const std::string& value, const 
     std::fflush(stdout);
 }
 
+// A figure beside its floor, judged by value / floor against limit: at most the limit when
+// less is better (times), at least when more is (rates).
+inline void PrintRatioRow(const std::string& figure, double value, double floor, int digits,
+                          double limit, bool lessIsBetter) {
+    const double ratio = floor > 0 ? value / floor : 0;
+    const bool met = floor > 0 && (lessIsBetter ? ratio <= limit : ratio >= limit);
+    char goal[32];
+    std::snprintf(goal, sizeof(goal), "%s %g x floor", lessIsBetter ? "<=" : ">=", limit);
+    PrintRow(figure, Fixed(value, digits), Fixed(floor, digits), Fixed(ratio, 2), goal,
+             met ? "yes" : "no");
+}
+
 // The console output as usual, and every repetition's counters kept by benchmark and counter
 // name, so that the rows can take medians over repetitions that ran interleaved.
 class Collector : public benchmark::ConsoleReporter {
@@ -59,10 +71,14 @@ public:
     }
 
     double median(const std::string& benchmark, const std::string& counter) const {
+        return Median(samples(benchmark, counter));
+    }
+    // One value per repetition.
+    std::vector<double> samples(const std::string& benchmark, const std::string& counter) const {
         auto b = mSamples.find(benchmark);
-        if (b == mSamples.end()) return 0;
+        if (b == mSamples.end()) return {};
         auto c = b->second.find(counter);
-        return c == b->second.end() ? 0 : Median(c->second);
+        return c == b->second.end() ? std::vector<double>() : c->second;
     }
 
 private:

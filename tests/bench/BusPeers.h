@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +37,10 @@ public:
     e2e::RawSocket& socket() { return mSocket; }
 
 private:
+    // The next frame that pred accepts (the others are dropped); null on time-out.
+    Json::Value waitFrame(const std::function<bool(const Json::Value&)>& pred,
+                          std::chrono::milliseconds timeout);
+
     e2e::RawSocket mSocket;
     int64_t mNextId = 1;
 };

@@ -46,16 +46,22 @@ int64_t BusPeer::send(const std::string& op, const Json::Value& args) {
     return mSocket.sendFrame(frame) ? id : 0;
 }
 
-Json::Value BusPeer::waitReply(int64_t id, std::chrono::milliseconds timeout) {
+Json::Value BusPeer::waitFrame(const std::function<bool(const Json::Value&)>& pred,
+                               std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return Json::Value();
         Json::Value frame = mSocket.readFrame(left);
-        if (frame.isNull()) return frame;
-        if (frame["id"].isInt64() && frame["id"].asInt64() == id) return frame;
+        if (frame.isNull() || pred(frame)) return frame;
     }
+}
+
+Json::Value BusPeer::waitReply(int64_t id, std::chrono::milliseconds timeout) {
+    return waitFrame(
+        [id](const Json::Value& f) { return f["id"].isInt64() && f["id"].asInt64() == id; },
+        timeout);
 }
 
 bool BusPeer::registerMids(const std::vector<int32_t>& mids) {
@@ -78,15 +84,9 @@ bool BusPeer::write(int32_t mid, const std::string& payload) {
 }
 
 Json::Value BusPeer::waitAlert(int32_t mid, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return Json::Value();
-        Json::Value frame = mSocket.readFrame(left);
-        if (frame.isNull()) return frame;
-        if (frame["event"] == "bus.alert" && frame["mid"] == mid) return frame;
-    }
+    return waitFrame(
+        [mid](const Json::Value& f) { return f["event"] == "bus.alert" && f["mid"] == mid; },
+        timeout);
 }
 
 bool EchoClient::start(const std::string& runDir) {
