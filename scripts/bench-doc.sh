@@ -80,24 +80,30 @@ $(cut -d' ' -f1-3 /proc/loadavg) (other builds on the machine make the absolute 
 - **Idle daemon**: after the requests, one second to settle, then 30 s with nothing
   happening: CPU from the scheduler's run time of every thread (\`/proc/PID/task/*/schedstat\`;
   \`utime+stime\` where that is missing), wake-ups as the voluntary plus involuntary context
-  switches of every thread (\`/proc/PID/task/*/status\`).
+  switches of every thread (\`/proc/PID/task/*/status\`). Same program as the end-to-end
+  figures; \`ORVIX_BENCH_IDLE_SECONDS=N\` changes the window.
 - **Playing**: the receiver connects, reports its status, gets the speaker and reports a
   track PLAYING at 1 s; once the position is on MID 49, 10 s of the same counts. One
   position a second is one bus write: the reporter wakes for its tick and for the write's
   reply, the connection's reader for the reply. The goal counts as met when no other thread
   wakes (under 0.1 a second in all) and neither of those two more than 2.2 times a second.
+  Then the receiver reports the track paused, the session still open, and the same window
+  again: nothing plays, so nothing may tick (under one wake-up a second, as idle).
+  Same program; \`ORVIX_BENCH_PLAY_SECONDS=N\` changes both windows.
 - **Resident memory**: \`VmRSS\` once the daemon answered its first GET, and after 100,000
-  GET requests in all (the latency runs, then the rest sent 64 at a time).
-- **Stripped size**: \`strip -o\` of the Release \`orvixcast\`; compared with the last
-  write-up, so that growth is seen and has to have a reason.
+  GET requests in all (the latency runs, then the rest sent 64 at a time). Same program;
+  \`ORVIX_BENCH_REQUESTS=N\` changes the count.
+- **Stripped size**: of the Release \`orvixcast\`, compared with the last write-up so that
+  growth is seen and has to have a reason.
+  \`strip -o /tmp/orvixcast.stripped build-bench/orvixcast && stat -c %s /tmp/orvixcast.stripped\`
 
 ## Wake-ups by thread (per second, threads that woke at all)
 
 | window | thread/tid | wake-ups per second |
 |---|---|---|
 EOF
-awk -F'|' '($1 == "idle" || $1 == "playing") && $3 + 0 > 0 { printf "| %s | %s | %s |\n", $1, $2, $3 }' \
-    "$DETAILS"
+awk -F'|' '($1 == "idle" || $1 == "playing" || $1 == "paused") && $3 + 0 > 0 {
+    printf "| %s | %s | %s |\n", $1, $2, $3 }' "$DETAILS"
 if ! awk -F'|' '$1 == "idle" && $3 + 0 > 0 { found = 1 } END { exit !found }' "$DETAILS"; then
     echo "| idle | (none) | 0 |"
 fi
@@ -166,22 +172,38 @@ if ! met "end to end: GET"; then
 **End to end** ($(cell "end to end: GET" 4) of the floor: ${VALUE} us against ${FLOOR} us).
 The echo client answers from the alert it is given. The daemon cannot: a GET reply holds the
 two consent settings, which live in the device's settings store, and \`GetEnvItemByName\` is
-a call to that service for each (the receiver's terms and usage-report state may change at any
-time, so they are read per request and not cached). On this machine that service is the
-simulator, and one such request and reply costs ${TRIP} us (p50, measured from the app in the
-same run). So the daemon's round trip is the floor plus two of those (about
-$(( FLOOR + 2 * TRIP )) us) plus its own hand-offs: the connection's reader thread to its
-callback thread to the looper, and the three syslog datagrams the GET logs, which the same
-simulator loop receives. The in-process figure above shows that the daemon's own work on a
-GET is a few microseconds; the rest is the two settings reads the reply requires, which the
-floor does not make. On the speaker those calls go to the settings service over its own IPC,
-whose cost this machine cannot show.
+a call to that service for each (the terms and usage-report state may change at any time, so
+they are read per request, not cached). On this machine that service is the simulator; one
+such request and reply costs ${TRIP} us (p50, from the app in the same run).
+
+What the round trips cost here is mostly threads waking from sleep, so it helps to count them
+along the way. The floor wakes four: the simulator for the app's write, the echo client, the
+simulator for the echo's write, the app. The daemon's GET wakes twelve: the simulator four
+times (the app's write, two settings reads, the reply's write), the daemon's connection reader
+three times (the alert, two settings replies), its callback thread once, its looper three
+times (the posted request, then after each settings reply), and the app. Every one of those
+hand-offs is the design: the host client reads its socket on one thread and runs callbacks on
+another (a callback may make a call and wait for it), anything from another thread reaches
+the controller as a looper message, and a settings call waits for its reply. At the floor's
+$(( FLOOR / 4 )) us a wake-up, twelve predict about $(( 3 * FLOOR )) us; the measured ${VALUE} us
+matches, and the in-process figure above shows that the daemon's own work on a GET is a few
+microseconds of it. The three syslog lines a GET logs go to the same simulator loop as
+datagrams and add to its queue but not to the count. On the speaker the settings calls go to
+the settings service over the device's own IPC, whose cost this machine cannot show; fewer
+wake-ups would need the settings cached in the daemon, which trades a correct reply for
+about two round trips.
 EOF
 fi
 if ! met "idle daemon: CPU" || ! met "idle daemon: wake-ups"; then
     cat <<EOF
 
 **Idle daemon**: see the wake-ups by thread above for the threads that woke.
+EOF
+fi
+if ! met "paused"; then
+    cat <<EOF
+
+**Paused**: see the wake-ups by thread above for the threads that still woke.
 EOF
 fi
 if ! met "playing"; then
@@ -199,7 +221,7 @@ EOF
 fi
 if met "looper: messages posted" && met "looper: post-to-handle latency p50" &&
     met "looper: post-to-handle latency p99" && met "a client GET" && met "end to end: GET" &&
-    met "idle daemon: CPU" && met "idle daemon: wake-ups" && met "playing" &&
+    met "idle daemon: CPU" && met "idle daemon: wake-ups" && met "playing" && met "paused" &&
     met "resident memory growth"; then
     echo
     echo "None: every goal was met in this run."

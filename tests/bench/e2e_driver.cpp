@@ -1,8 +1,8 @@
 // The end-to-end figures: the real orvixsim and orvixcast in the private sandbox, an app on the
 // bus writing GET requests on MID 571 and waiting for the replies on 572, beside the same round
-// trip through a trivial echo client; then the idle daemon, the daemon while a track plays,
-// and its memory after start-up and after 100,000 GET requests. Prints "row|..." lines for
-// ./dev bench and "detail|..." lines (wake-ups by thread) for the write-up.
+// trip through a trivial echo client; then the idle daemon, the daemon while a track plays and
+// once it is paused, and its memory after start-up and after 100,000 GET requests. Prints
+// "row|..." lines for ./dev bench and "detail|..." lines (wake-ups by thread) for the write-up.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -126,6 +126,18 @@ double RequestTrip(orvix::bench::BusPeer& app) {
     const int64_t id = app.send("env.get", args);
     if (id == 0 || app.waitReply(id, 5s).isNull()) return -1;
     return Micros(Clock::now() - start);
+}
+
+// The receiver's media status for the bench's track: state 2 playing, 3 paused.
+std::vector<std::string> MediaCommand(int state, int seconds) {
+    return {"cast",       "media",
+            "--state",    std::to_string(state),
+            "--time",     std::to_string(seconds),
+            "--stream",   "1",
+            "--duration", "600",
+            "--title",    "Bench",
+            "--artist",   "Bench",
+            "--album",    "Bench"};
 }
 
 class Bench {
@@ -279,8 +291,7 @@ void Bench::startPlaying() {
         {"cast", "status", "--name", "Bench", "--build", "1.0", "--locale", "en-US",
          "--usage-report", "0"},
         {"cast", "request-resources"},
-        {"cast", "media", "--state", "2", "--time", "1", "--stream", "1", "--duration", "600",
-         "--title", "Bench", "--artist", "Bench", "--album", "Bench"},
+        MediaCommand(2, 1),
     };
     for (const auto& step : steps) {
         std::string error;
@@ -340,6 +351,15 @@ void Bench::run() {
         !rates.empty() && rates[0] <= 2.2 && (rates.size() < 2 || rates[1] <= 2.2) && others < 0.1;
     PrintRow("playing: wake-ups per second", Fixed(playing.wakeupsPerSecond, 2), "-", "-",
              "the 1 Hz reporter only", onlyReporter ? "yes" : "no");
+
+    // Paused, the session still open: nothing plays, so nothing may tick.
+    std::string error;
+    if (!orvix::bench::Control(mRunDir, MediaCommand(3, 20), nullptr, &error)) Fail(error);
+    std::this_thread::sleep_for(1s);
+    const orvix::bench::Activity paused = watch(mOptions.playSeconds, "paused");
+    PrintRow("paused, receiver still connected: wake-ups per second",
+             Fixed(paused.wakeupsPerSecond, 2), "-", "-", "< 1 /s",
+             paused.wakeupsPerSecond < 1 ? "yes" : "no");
     mDaemon.stop();
     mSim.stop();
 }
