@@ -1,7 +1,11 @@
 // The looper against the least a hand-off between two threads can cost: a mutex, a condition
 // variable and a deque. Both carry messages from the benchmark thread to a consumer thread;
 // throughput is batches of posts, latency one message at a time from post to handler.
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -21,11 +25,28 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kBatch = 1000;
 constexpr int kLatencySamples = 4000;
+constexpr int kBlock = 20;
 constexpr int kRepetitions = 9;
 
 int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
         .count();
+}
+
+// Posters run on the first core and consumers on the second, the looper's and the floor's
+// alike: which core a woken thread lands on (one that is busy, or one that must first leave its
+// idle state) costs more than what is measured, so both sides get the same.
+constexpr int kPosterCpu = 0;
+// One core for everything shows what a single-core device would see; read by each consumer
+// when it starts, set before its rig is made.
+std::atomic<int> gConsumerCpu{1};
+
+void PinTo(int cpu) {
+    if (std::thread::hardware_concurrency() < 2) return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof(set), &set);
 }
 
 // What the consumer side reports back: how many messages it handled, and when it began to
@@ -78,6 +99,7 @@ public:
 
 private:
     void run() {
+        PinTo(gConsumerCpu);
         for (;;) {
             std::unique_lock<std::mutex> lock(mLock);
             mWake.wait(lock, [this] { return mStopping || !mQueue.empty(); });
@@ -104,10 +126,18 @@ public:
     explicit CountingHandler(Tally* tally) : mTally(tally) {}
 
 protected:
-    void onMessageReceived(const android::sp<android::AMessage>&) override { mTally->handled(); }
+    void onMessageReceived(const android::sp<android::AMessage>&) override {
+        // Only the looper thread touches the flag.
+        if (!mPinned) {
+            PinTo(gConsumerCpu);
+            mPinned = true;
+        }
+        mTally->handled();
+    }
 
 private:
     Tally* const mTally;
+    bool mPinned = false;
 };
 
 // A started looper with one handler, as the daemon has it.
@@ -134,39 +164,6 @@ private:
     android::handler_id mId = 0;
 };
 
-template <typename Rig>
-void Throughput(benchmark::State& state) {
-    Tally tally;
-    Rig rig(&tally);
-    uint64_t posted = 0;
-    int64_t totalNs = 0;
-    for (auto _ : state) {
-        const int64_t start = NowNs();
-        for (int i = 0; i < kBatch; ++i) rig.post();
-        posted += kBatch;
-        tally.waitFor(posted);
-        totalNs += NowNs() - start;
-    }
-    state.counters["per_s"] = totalNs > 0 ? static_cast<double>(posted) * 1e9 / totalNs : 0;
-}
-
-template <typename Rig>
-void Latency(benchmark::State& state) {
-    Tally tally;
-    Rig rig(&tally);
-    std::vector<double> samples;
-    samples.reserve(kLatencySamples);
-    uint64_t posted = 0;
-    for (auto _ : state) {
-        const int64_t start = NowNs();
-        rig.post();
-        const int64_t began = tally.waitFor(++posted);
-        samples.push_back(static_cast<double>(began - start) / 1000.0);
-    }
-    state.counters["p50_us"] = orvix::bench::Quantile(samples, 0.50);
-    state.counters["p99_us"] = orvix::bench::Quantile(samples, 0.99);
-}
-
 // The floor's post() has the same shape as the looper's: one item per call.
 struct BareRig : BareHandOff<int64_t> {
     explicit BareRig(Tally* tally) : BareHandOff(tally) {}
@@ -180,59 +177,146 @@ struct BareMessageRig : BareHandOff<android::sp<android::AMessage>> {
     void post() { BareHandOff::post(new android::AMessage(1, 0)); }
 };
 
-void BM_LooperThroughput(benchmark::State& s) {
-    Throughput<LooperRig>(s);
-}
-void BM_BareThroughput(benchmark::State& s) {
-    Throughput<BareRig>(s);
-}
-void BM_BareMessageThroughput(benchmark::State& s) {
-    Throughput<BareMessageRig>(s);
-}
-void BM_LooperLatency(benchmark::State& s) {
-    Latency<LooperRig>(s);
-}
-void BM_BareLatency(benchmark::State& s) {
-    Latency<BareRig>(s);
+// One way of handing messages over, with the count of what it has handled so far.
+template <typename Rig>
+struct Lane {
+    Tally tally;
+    Rig rig{&tally};
+    uint64_t posted = 0;
+
+    // A batch posted and handled, in ns.
+    int64_t batch() {
+        const int64_t start = NowNs();
+        for (int i = 0; i < kBatch; ++i) rig.post();
+        posted += kBatch;
+        tally.waitFor(posted);
+        return NowNs() - start;
+    }
+    // One message from its post to its handler, in us.
+    double sample() {
+        const int64_t start = NowNs();
+        rig.post();
+        const int64_t began = tally.waitFor(++posted);
+        return static_cast<double>(began - start) / 1000.0;
+    }
+};
+
+double PerSecond(uint64_t count, int64_t ns) {
+    return ns > 0 ? static_cast<double>(count) * 1e9 / static_cast<double>(ns) : 0;
 }
 
-BENCHMARK(BM_LooperThroughput)->Iterations(200)->Repetitions(kRepetitions)->UseRealTime();
-BENCHMARK(BM_BareThroughput)->Iterations(200)->Repetitions(kRepetitions)->UseRealTime();
-BENCHMARK(BM_BareMessageThroughput)->Iterations(200)->Repetitions(kRepetitions)->UseRealTime();
-BENCHMARK(BM_LooperLatency)->Iterations(kLatencySamples)->Repetitions(kRepetitions)->UseRealTime();
-BENCHMARK(BM_BareLatency)->Iterations(kLatencySamples)->Repetitions(kRepetitions)->UseRealTime();
+// The looper and its floors take turns batch by batch (the order rotating), so that a burst of
+// load from elsewhere on the machine falls on all of them alike.
+void Throughput(benchmark::State& state, int consumerCpu) {
+    PinTo(kPosterCpu);
+    gConsumerCpu = consumerCpu;
+    Lane<LooperRig> looper;
+    Lane<BareRig> bare;
+    Lane<BareMessageRig> carrying;
+    int64_t ns[3] = {0, 0, 0};
+    uint64_t turn = 0;
+    for (auto _ : state) {
+        for (uint64_t k = 0; k < 3; ++k) {
+            const uint64_t which = (turn + k) % 3;
+            ns[which] += which == 0 ? looper.batch() : which == 1 ? bare.batch() : carrying.batch();
+        }
+        ++turn;
+    }
+    state.counters["looper_per_s"] = PerSecond(looper.posted, ns[0]);
+    state.counters["bare_per_s"] = PerSecond(bare.posted, ns[1]);
+    state.counters["carrying_per_s"] = PerSecond(carrying.posted, ns[2]);
+}
+
+void BM_Throughput(benchmark::State& state) {
+    Throughput(state, 1);
+}
+void BM_ThroughputOneCore(benchmark::State& state) {
+    Throughput(state, kPosterCpu);
+}
+
+// The looper on its own, for a profiler (perf record ... --benchmark_filter=BM_LooperOnly).
+void BM_LooperOnly(benchmark::State& state) {
+    PinTo(kPosterCpu);
+    gConsumerCpu = 1;
+    Lane<LooperRig> looper;
+    for (auto _ : state) looper.batch();
+}
+
+// In blocks of kBlock messages, alternating which goes first. Within a block each message finds
+// the consumer just back at its wait, as in a burst; the first of a block wakes a consumer that
+// slept through the other's block, as a lone event does, and is counted apart as "cold".
+void BM_Latency(benchmark::State& state) {
+    PinTo(kPosterCpu);
+    gConsumerCpu = 1;
+    Lane<LooperRig> looper;
+    Lane<BareRig> bare;
+    std::vector<double> us[2];
+    std::vector<double> coldUs[2];
+    auto take = [&](int side, int i) {
+        const double sample = side == 0 ? looper.sample() : bare.sample();
+        (i == 0 ? coldUs : us)[side].push_back(sample);
+    };
+    int first = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < kBlock; ++i) take(first, i);
+        for (int i = 0; i < kBlock; ++i) take(1 - first, i);
+        first = 1 - first;
+    }
+    const char* names[2] = {"looper", "bare"};
+    for (int side = 0; side < 2; ++side) {
+        const std::string name = names[side];
+        state.counters[name + "_p50"] = orvix::bench::Quantile(us[side], 0.50);
+        state.counters[name + "_p99"] = orvix::bench::Quantile(us[side], 0.99);
+        state.counters[name + "_cold_p50"] = orvix::bench::Quantile(coldUs[side], 0.50);
+    }
+}
+
+BENCHMARK(BM_Throughput)->Iterations(200)->Repetitions(kRepetitions)->UseRealTime();
+BENCHMARK(BM_ThroughputOneCore)->Iterations(200)->Repetitions(kRepetitions)->UseRealTime();
+BENCHMARK(BM_LooperOnly)->Iterations(200)->UseRealTime();
+BENCHMARK(BM_Latency)
+    ->Iterations(kLatencySamples / kBlock)
+    ->Repetitions(kRepetitions)
+    ->UseRealTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
     using orvix::bench::Fixed;
-    using orvix::bench::PrintRow;
     orvix::bench::Collector collector;
     orvix::bench::RunInterleaved(argc, argv, &collector);
 
-    const double bare = collector.median("BM_BareThroughput", "per_s");
+    const double bare = collector.median("BM_Throughput", "bare_per_s");
     orvix::bench::PrintRatioRow(
         "looper: messages posted from another thread and handled, per second",
-        collector.median("BM_LooperThroughput", "per_s"), bare, 0, 0.8, false);
-    const double carrying = collector.median("BM_BareMessageThroughput", "per_s");
+        collector.median("BM_Throughput", "looper_per_s"), bare, 0, 0.8, false);
+    const double carrying = collector.median("BM_Throughput", "carrying_per_s");
     std::printf("detail|looper|bare hand-off carrying a new AMessage each, per second|%s|%s\n",
                 Fixed(carrying, 0).c_str(), Fixed(bare > 0 ? carrying / bare : 0, 2).c_str());
+    const double oneCoreBare = collector.median("BM_ThroughputOneCore", "bare_per_s");
+    const double oneCore = collector.median("BM_ThroughputOneCore", "looper_per_s");
+    std::printf("detail|looper|one core for both threads, looper and floor per second|%s|%s|%s\n",
+                Fixed(oneCore, 0).c_str(), Fixed(oneCoreBare, 0).c_str(),
+                Fixed(oneCoreBare > 0 ? oneCore / oneCoreBare : 0, 2).c_str());
     for (const char* which : {"p50", "p99"}) {
-        const std::string counter = std::string(which) + "_us";
         orvix::bench::PrintRatioRow(
             std::string("looper: post-to-handle latency ") + which + " (us)",
-            collector.median("BM_LooperLatency", counter),
-            collector.median("BM_BareLatency", counter), 1, 1.25, true);
+            collector.median("BM_Latency", std::string("looper_") + which),
+            collector.median("BM_Latency", std::string("bare_") + which), 1, 1.25, true);
     }
+    std::printf("detail|looper|cold p50, looper and floor (us)|%s|%s\n",
+                Fixed(collector.median("BM_Latency", "looper_cold_p50"), 1).c_str(),
+                Fixed(collector.median("BM_Latency", "bare_cold_p50"), 1).c_str());
     // How far the tail moves between repetitions of the same code says how much of a p99
     // ratio is the machine.
-    for (const char* bench : {"BM_LooperLatency", "BM_BareLatency"}) {
-        const std::vector<double> tails = collector.samples(bench, "p99_us");
+    for (const char* side : {"looper", "bare"}) {
+        const std::vector<double> tails =
+            collector.samples("BM_Latency", std::string(side) + "_p99");
         if (tails.empty()) continue;
         const auto [low, high] = std::minmax_element(tails.begin(), tails.end());
         std::printf("detail|looper|p99 range over repetitions, %s|%s|%s\n",
-                    std::string(bench) == "BM_LooperLatency" ? "looper" : "floor",
-                    Fixed(*low, 1).c_str(), Fixed(*high, 1).c_str());
+                    std::string(side) == "looper" ? "looper" : "floor", Fixed(*low, 1).c_str(),
+                    Fixed(*high, 1).c_str());
     }
     return 0;
 }
