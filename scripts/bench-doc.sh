@@ -68,7 +68,8 @@ $(cut -d' ' -f1-3 /proc/loadavg) (other builds on the machine make the absolute 
   alternating. Within a block each message finds the consumer just back at its wait; the
   first of each block wakes a consumer that slept through the other's block and is counted
   apart (its median is in the explanation). p50 and p99 per repetition, the median of those
-  over nine repetitions. \`build-bench/tests/bench/bench_looper --benchmark_filter=Latency\`
+  over nine repetitions; the ratio is the median of the nine ratios taken within each
+  repetition, whose two sides met the same moments of load. \`build-bench/tests/bench/bench_looper --benchmark_filter=Latency\`
 - **Client GET in process** (\`tests/bench/request_bench.cpp\`): the controller wired to the
   in-process fakes (the fuzzing harness); the benchmark thread stands in for the idle looper
   and calls \`HandleClientRequest\` with a message holding one of four GET payloads: parse,
@@ -92,8 +93,9 @@ $(cut -d' ' -f1-3 /proc/loadavg) (other builds on the machine make the absolute 
 - **Playing**: the receiver connects, reports its status, gets the speaker and reports a
   track PLAYING at 1 s; once the position is on MID 49, 10 s of the same counts. One
   position a second is one bus write: the reporter wakes for its tick and for the write's
-  reply, the connection's reader for the reply. The goal counts as met when no other thread
-  wakes (under 0.1 a second in all) and neither of those two more than 2.2 times a second.
+  reply, and the connection's reader thread carries the reply. The goal counts as met when no
+  other thread wakes (under 0.1 a second in all) and neither of those two switches more than
+  2.5 times a second (two, and room for being preempted now and then).
   Then the receiver reports the track paused, the session still open, and the same window
   again: nothing plays, so nothing may tick (under one wake-up a second, as idle).
   Same program; \`ORVIX_BENCH_PLAY_SECONDS=N\` changes both windows.
@@ -199,10 +201,12 @@ three times (the alert, two settings replies), its callback thread once, its loo
 times (the posted request, then after each settings reply), and the app. Every one of those
 hand-offs is the design: the host client reads its socket on one thread and runs callbacks on
 another (a callback may make a call and wait for it), anything from another thread reaches
-the controller as a looper message, and a settings call waits for its reply. At the floor's
-$(( FLOOR / 4 )) us a wake-up, twelve predict about $(( 3 * FLOOR )) us; the measured ${VALUE} us
-matches, and the in-process figure above shows that the daemon's own work on a GET is a few
-microseconds of it. The three syslog lines a GET logs go to the same simulator loop as
+the controller as a looper message, and a settings call waits for its reply. Three times the
+wake-ups put the daemon near three times the floor (at the floor's $(( FLOOR / 4 )) us a wake-up,
+about $(( 3 * FLOOR )) us; this run measured ${VALUE} us). How much a wake-up costs depends on whether
+it finds an idle core, which the other builds on this machine decide: over eleven runs during
+development the ratio went from 1.6 to 4.2. The in-process figure above shows that the
+daemon's own work on a GET is a few microseconds of it. The three syslog lines a GET logs go to the same simulator loop as
 datagrams and add to its queue but not to the count. On the speaker the settings calls go to
 the settings service over the device's own IPC, whose cost this machine cannot show; fewer
 wake-ups would need the settings cached in the daemon, which trades a correct reply for

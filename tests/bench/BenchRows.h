@@ -42,10 +42,11 @@ inline void PrintRow(const std::string& figure, const std::string& value, const 
 }
 
 // A figure beside its floor, judged by value / floor against limit: at most the limit when
-// less is better (times), at least when more is (rates).
+// less is better (times), at least when more is (rates). A paired ratio (the median of ratios
+// taken within each repetition) may be given instead of value / floor.
 inline void PrintRatioRow(const std::string& figure, double value, double floor, int digits,
-                          double limit, bool lessIsBetter) {
-    const double ratio = floor > 0 ? value / floor : 0;
+                          double limit, bool lessIsBetter, double pairedRatio = -1) {
+    const double ratio = pairedRatio >= 0 ? pairedRatio : floor > 0 ? value / floor : 0;
     const bool met = floor > 0 && (lessIsBetter ? ratio <= limit : ratio >= limit);
     char goal[32];
     std::snprintf(goal, sizeof(goal), "%s %g x floor", lessIsBetter ? "<=" : ">=", limit);

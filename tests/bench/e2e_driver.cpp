@@ -340,15 +340,16 @@ void Bench::run() {
     std::this_thread::sleep_for(1s);
     const orvix::bench::Activity playing = watch(mOptions.playSeconds, "playing");
     // One position a second is one bus write: the reporter wakes for its tick and for the
-    // write's reply, and the connection's reader for that reply. Anything beyond those two
-    // threads, or more than about two wake-ups a second on either, is something else waking.
+    // write's reply, and the connection's reader carries that reply. Anything beyond those two
+    // threads, or more than about two switches a second on either (2.5 leaves room for being
+    // preempted now and then), is something else waking.
     std::vector<double> rates;
     for (const auto& entry : playing.perThread) rates.push_back(entry.second);
     std::sort(rates.rbegin(), rates.rend());
     double others = 0;
     for (size_t i = 2; i < rates.size(); ++i) others += rates[i];
     const bool onlyReporter =
-        !rates.empty() && rates[0] <= 2.2 && (rates.size() < 2 || rates[1] <= 2.2) && others < 0.1;
+        !rates.empty() && rates[0] <= 2.5 && (rates.size() < 2 || rates[1] <= 2.5) && others < 0.1;
     PrintRow("playing: wake-ups per second", Fixed(playing.wakeupsPerSecond, 2), "-", "-",
              "the 1 Hz reporter only", onlyReporter ? "yes" : "no");
 
