@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <iterator>
 #include <limits>
 
 #include "platform/android/ALooperRoster.h"
@@ -114,7 +115,7 @@ int64_t ALooper::GetNowUs() {
     return SystemClock().nowUs();
 }
 
-void ALooper::post(const sp<AMessage>& msg, int64_t delayUs) {
+void ALooper::post(const sp<AMessage>& msg, const sp<AHandler>& handler, int64_t delayUs) {
     const int64_t nowUs = SystemClock().nowUs();
     int64_t whenUs = nowUs;
     if (delayUs > 0) {
@@ -122,19 +123,25 @@ void ALooper::post(const sp<AMessage>& msg, int64_t delayUs) {
                      ? std::numeric_limits<int64_t>::max()
                      : nowUs + delayUs;
     }
-    std::lock_guard<std::mutex> lock(mLock);
-    const uint64_t seq = mNextSeq++;
-    auto it = mEventQueue.begin();
-    while (it != mEventQueue.end() &&
-           (it->whenUs < whenUs || (it->whenUs == whenUs && it->seq < seq))) {
-        ++it;
+    bool newFront = false;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        // Nearly every post is due now or later than all queued ones, so the place is looked
+        // for from the back: a burst costs the same per message however long the queue is.
+        // Equal due times stay in post order.
+        auto it = mEventQueue.end();
+        while (it != mEventQueue.begin() && std::prev(it)->whenUs > whenUs) --it;
+        newFront = it == mEventQueue.begin();
+        mEventQueue.insert(it, Event{whenUs, msg, handler, msg->target(), delayUs <= 0});
     }
-    mEventQueue.insert(it, Event{whenUs, seq, msg});
-    mQueueChanged.notify_all();
+    // Only the loop waits on the condition, and only for the front's due time: a message
+    // behind the front changes nothing it waits for. Notified after the lock is released so
+    // that the woken loop does not at once block on it.
+    if (newFront) mQueueChanged.notify_one();
 }
 
 bool ALooper::loop() {
-    sp<AMessage> msg;
+    Event event;
     {
         std::unique_lock<std::mutex> lock(mLock);
         for (;;) {
@@ -143,23 +150,24 @@ bool ALooper::loop() {
                 mQueueChanged.wait(lock);
                 continue;
             }
-            const int64_t whenUs = mEventQueue.front().whenUs;
-            if (whenUs > SystemClock().nowUs()) {
-                SystemClock().waitUntil(mQueueChanged, lock, whenUs);
+            // A message posted without a delay spares the loop a clock read.
+            const Event& front = mEventQueue.front();
+            if (!front.dueAtPost && front.whenUs > SystemClock().nowUs()) {
+                SystemClock().waitUntil(mQueueChanged, lock, front.whenUs);
                 continue;
             }
-            msg = std::move(mEventQueue.front().message);
+            event = std::move(mEventQueue.front());
             mEventQueue.pop_front();
             break;
         }
     }
     // No lock of ours is held while the handler runs; after this the object may be gone.
-    deliver(msg);
+    deliver(event);
     return true;
 }
 
-void ALooper::deliver(const sp<AMessage>& msg) {
-    ALooperRoster::DeliverMessage(msg);
+void ALooper::deliver(const Event& event) {
+    ALooperRoster::DeliverMessage(event.message, event.handler, event.target);
 }
 
 void ALooper::threadMain() {

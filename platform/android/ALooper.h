@@ -4,7 +4,7 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <list>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -49,15 +49,19 @@ private:
     friend class ALooperRoster;
 
     struct Event {
-        int64_t whenUs;
-        uint64_t seq;
+        int64_t whenUs = 0;
         sp<AMessage> message;
+        // Resolved when posted, so that delivery needs no look-up in the roster.
+        wp<AHandler> handler;
+        handler_id target = 0;
+        // Posted without a delay: due already, whatever the clock reads by now.
+        bool dueAtPost = false;
     };
 
-    void post(const sp<AMessage>& msg, int64_t delayUs);
+    void post(const sp<AMessage>& msg, const sp<AHandler>& handler, int64_t delayUs);
     // Waits for the next due message and delivers it; false once the looper is stopping.
     bool loop();
-    void deliver(const sp<AMessage>& msg);
+    void deliver(const Event& event);
     void threadMain();
     void runLocally();
 
@@ -65,8 +69,7 @@ private:
     // Guards the queue, the flags and mThread.
     std::mutex mLock;
     std::condition_variable mQueueChanged;
-    std::list<Event> mEventQueue;
-    uint64_t mNextSeq = 0;
+    std::deque<Event> mEventQueue;
     bool mStopping = false;
     bool mRunning = false;
     bool mRunningLocally = false;

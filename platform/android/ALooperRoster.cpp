@@ -64,39 +64,37 @@ void ALooperRoster::ForgetLooper(const ALooper* looper) {
 
 status_t ALooperRoster::PostMessage(const sp<AMessage>& msg, int64_t delayUs) {
     if (msg == nullptr) return BAD_VALUE;
-    // Declared before the lock so that they are released after it: either may be the last
-    // reference, and a looper's destructor takes the roster's lock.
-    sp<ALooper> looper;
+    // Declared before the lock so that it is released after it: it may be the handler's last
+    // reference, and a handler's destructor may unregister itself.
     sp<AHandler> handler;
-    {
-        Roster& roster = TheRoster();
-        std::lock_guard<std::mutex> lock(roster.lock);
-        auto it = roster.entries.find(msg->target());
-        if (it == roster.entries.end()) return NAME_NOT_FOUND;
-        handler = it->second.handler.promote();
-        looper = it->second.looper.promote();
-        if (handler == nullptr) {
-            roster.entries.erase(it);
-            return NAME_NOT_FOUND;
-        }
-        if (looper == nullptr) return NAME_NOT_FOUND;
+    Roster& roster = TheRoster();
+    std::lock_guard<std::mutex> lock(roster.lock);
+    auto it = roster.entries.find(msg->target());
+    if (it == roster.entries.end()) return NAME_NOT_FOUND;
+    handler = it->second.handler.promote();
+    if (handler == nullptr) {
+        roster.entries.erase(it);
+        return NAME_NOT_FOUND;
     }
-    looper->post(msg, delayUs);
+    // A looper's destructor forgets its entries under this lock, so while the entry is here
+    // the looper is whole even if its last reference is already gone (the message then goes
+    // with its queue). No reference is taken: a poster must never be the one that destroys a
+    // looper, which would stop it from another thread while it may still deliver.
+    ALooper* looper = it->second.looper.unsafe_get();
+    if (looper == nullptr) return NAME_NOT_FOUND;
+    looper->post(msg, handler, delayUs);
     return OK;
 }
 
-void ALooperRoster::DeliverMessage(const sp<AMessage>& msg) {
-    sp<AHandler> handler;
-    {
-        Roster& roster = TheRoster();
-        std::lock_guard<std::mutex> lock(roster.lock);
-        auto it = roster.entries.find(msg->target());
-        if (it == roster.entries.end()) return;
-        handler = it->second.handler.promote();
-    }
-    if (handler == nullptr) return;
+void ALooperRoster::DeliverMessage(const sp<AMessage>& msg, const wp<AHandler>& handler,
+                                   handler_id id) {
+    // Unregistering clears the handler's id, and ids are never reused: a handler that is still
+    // there under the same id is still registered, without a look-up under the roster's lock
+    // (which the posting threads take).
+    sp<AHandler> target = handler.promote();
+    if (target == nullptr || target->id() != id) return;
     try {
-        handler->onMessageReceived(msg);
+        target->onMessageReceived(msg);
     } catch (...) {
         // A handler's exception must not end the looper thread; the message is dropped.
     }

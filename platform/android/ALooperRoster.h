@@ -19,8 +19,9 @@ public:
     static void ForgetLooper(const ALooper* looper);
     // NAME_NOT_FOUND when the target, its handler or its looper is gone.
     static status_t PostMessage(const sp<AMessage>& msg, int64_t delayUs);
-    // Calls the target handler on the calling thread, if it still exists.
-    static void DeliverMessage(const sp<AMessage>& msg);
+    // Calls handler (registered under id when the message was posted) on the calling thread,
+    // if it still exists and is still registered under that id.
+    static void DeliverMessage(const sp<AMessage>& msg, const wp<AHandler>& handler, handler_id id);
     static sp<ALooper> LooperOf(const AHandler& handler);
 };
 
