@@ -13,6 +13,7 @@
 
 #include "core/CastController.h"
 #include "core/Constants.h"
+#include "core/JsonReader.h"
 #include "core/Log.h"
 
 namespace {
@@ -118,36 +119,26 @@ void FetchAndCopyEurekaInfo(CURL* curl) {
 }  // namespace
 
 void ApplyEurekaInfo(const std::string& body) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (reader) {
-        Json::Value root(Json::objectValue);
-        std::string error;
-        bool parsed;
-        try {
-            parsed = reader->parse(body.data(), body.data() + body.size(), &root, &error);
-        } catch (const std::exception& e) {
-            parsed = false;
-            error = e.what();
-        }
-        if (!parsed || !root.isObject()) {
-            orvix::Log(LOG_ERR,
-                       "castcontroller: %s() Failed to parse the cast eureka info json object! "
-                       "error:%s",
-                       "ReadEurekaInfoCurl", parsed ? "" : error.c_str());
-        } else {
-            bool crash = false;
-            bool crashKnown = !root.isMember("opt_in") || ReadFlag(root, "crash", crash);
-            bool tos = false;
-            if (ReadFlag(root, "tos_accepted", tos)) {
-                CopySetting(kGoogleCastTOS,
-                            "castcontroller: %s() ENV ToS value: %s and cURL result:%s", tos);
-            }
-            if (crashKnown) {
-                CopySetting(kGoogleCastUsageReport,
-                            "castcontroller: %s() ENV crash value: %s and cURL result:%s", crash);
-            }
-        }
+    Json::Value root(Json::objectValue);
+    std::string error;
+    const bool parsed = orvix::ParseJson(body, &root, &error);
+    if (!parsed || !root.isObject()) {
+        orvix::Log(LOG_ERR,
+                   "castcontroller: %s() Failed to parse the cast eureka info json object! "
+                   "error:%s",
+                   "ReadEurekaInfoCurl", parsed ? "" : error.c_str());
+        return;
+    }
+    bool crash = false;
+    bool crashKnown = !root.isMember("opt_in") || ReadFlag(root, "crash", crash);
+    bool tos = false;
+    if (ReadFlag(root, "tos_accepted", tos)) {
+        CopySetting(kGoogleCastTOS, "castcontroller: %s() ENV ToS value: %s and cURL result:%s",
+                    tos);
+    }
+    if (crashKnown) {
+        CopySetting(kGoogleCastUsageReport,
+                    "castcontroller: %s() ENV crash value: %s and cURL result:%s", crash);
     }
 }
 

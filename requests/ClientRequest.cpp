@@ -6,6 +6,7 @@
 
 #include "core/CastController.h"
 #include "core/Constants.h"
+#include "core/JsonReader.h"
 #include "core/Log.h"
 #include "core/Messages.h"
 #include "requests/JsonText.h"
@@ -19,21 +20,9 @@ void CastController::HandleClientRequest(const android::sp<android::AMessage>& m
     // The payload travels as a C string: it ends at its first NUL.
     std::string text(field.c_str());
 
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (!reader) {
-        return;
-    }
     Json::Value root;
     std::string error;
-    bool parsed;
-    try {
-        parsed = reader->parse(text.data(), text.data() + text.size(), &root, &error);
-    } catch (const std::exception& e) {
-        // Past the reader's nesting limit jsoncpp throws instead of failing the parse.
-        parsed = false;
-        error = e.what();
-    }
+    const bool parsed = orvix::ParseJson(text, &root, &error);
     if (!parsed || !root.isObject()) {
         orvix::Log(LOG_ERR, "castcontroller: %s() Invalid json object to parse! Error:%s", __func__,
                    parsed ? "" : error.c_str());

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <limits>
 
 namespace android {
 
@@ -20,8 +21,7 @@ public:
 
     void sleepUs(int64_t durationUs) override {
         if (durationUs <= 0) return;
-        timespec request{static_cast<time_t>(durationUs / 1000000),
-                         static_cast<long>((durationUs % 1000000) * 1000)};
+        timespec request = DurationToTimespec(durationUs);
         timespec remaining{};
         while (nanosleep(&request, &remaining) != 0 && errno == EINTR) {
             request = remaining;
@@ -55,6 +55,15 @@ MonotonicClock& RealClock() {
 std::atomic<Clock*> gInstalledClock{nullptr};
 
 }  // namespace
+
+timespec DurationToTimespec(int64_t durationUs) {
+    constexpr time_t kMaxSeconds = std::numeric_limits<time_t>::max();
+    const int64_t seconds = durationUs / 1000000;
+    if (seconds > static_cast<int64_t>(kMaxSeconds)) {
+        return timespec{kMaxSeconds, 999999999};
+    }
+    return timespec{static_cast<time_t>(seconds), static_cast<long>((durationUs % 1000000) * 1000)};
+}
 
 Clock& SystemClock() {
     Clock* const installed = gInstalledClock.load(std::memory_order_acquire);

@@ -2,6 +2,8 @@
 // looper post, goes through it, so tests can replace real time with time they drive.
 #pragma once
 
+#include <time.h>
+
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -26,7 +28,14 @@ Clock& SystemClock();
 // Installs clock (nullptr restores real time). The clock must outlive every user.
 void SetSystemClock(Clock* clock);
 
+// A duration (not negative) as a timespec. Debian's armhf time_t has 32 bits: durations
+// beyond its 68 years are held at the longest it can say instead of wrapping, which would
+// turn a "never" into an invalid or short sleep.
+timespec DurationToTimespec(int64_t durationUs);
+
 // Convenience for the daemon: sleep through the process clock.
-inline void SleepUs(int64_t durationUs) { SystemClock().sleepUs(durationUs); }
+inline void SleepUs(int64_t durationUs) {
+    SystemClock().sleepUs(durationUs);
+}
 
 }  // namespace android

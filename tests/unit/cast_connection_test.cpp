@@ -20,7 +20,18 @@ protected:
         world().bus().write("", Origin::App, model::Scope::Remote, kMidDeviceName, name, &ignored);
     }
 
-    void connect() { postAndSettle(new AMessage(kWhatControlConnected)); }
+    // The connection's handler posts the delay and the status request itself, behind the
+    // marker settle() posted while it ran: a second marker lands behind them, so they have
+    // been handled however slowly the looper runs.
+    void settleFollowUps() {
+        settle();
+        settle();
+    }
+
+    void connect() {
+        (new AMessage(kWhatControlConnected, mController->handlerId()))->post();
+        settleFollowUps();
+    }
 
     Names namesGiven() { return since(0, "cast:SetDeviceName"); }
 
@@ -90,7 +101,7 @@ TEST_F(CastConnectionTest, RefusedNameIsTriedSixTimesASecondApart) {
         if (calls == 2) world().receiver().refuse("none");
         mClock.advance(kSecond);
     }
-    settle();
+    settleFollowUps();
     EXPECT_EQ(namesGiven(), Names(3, Named("Kitchen")));
     EXPECT_EQ(mClock.sleeps(), std::vector<int64_t>(2, kSecond));
     EXPECT_TRUE(mLog.has("retries:3, cast name changed:YES!", LOG_NOTICE));

@@ -55,6 +55,13 @@ TEST_F(RequestsTest, SetsThatCannotBeForwardedAreAnsweredAtOnce) {
          SetReply("failure", invalid, "tos", "declined", "phone-1")},
         {"", "none", Set("TOS", "accepted"), -6,
          SetReply("failure", invalid, "TOS", "accepted", "phone-1")},
+        // Bytes past ASCII, valid UTF-8 or not, are escaped alike whether plain char is
+        // signed (x86) or not (ARM).
+        {"", "none",
+         Set("tos", "declined",
+             "K\xc3\xbc\xff"
+             "che\x7f"),
+         -6, SetReply("failure", invalid, "tos", "declined", "K\\u00fc\\ufffdche\x7f")},
         {"true", "none", Set("tos", "accepted"), -4,
          SetReply("failure", "Configuration already updated!", "tos", "accepted", "phone-1")},
         {"True", "AcceptTos", Set("tos", "accepted"), -1,

@@ -53,6 +53,8 @@ TEST_F(MultizoneDelayTest, TextsBecomeMicrosecondsAndUnreadableOnesRequestZero) 
         {"inf", 0, false}, {"nan", 0, false},
         // Finite but beyond 64 bits: held at the largest delay rather than wrapped.
         {"1e300", INT64_MAX, true}, {"-1e300", INT64_MIN, true},
+        // Beyond 32 bits and exact, as the speaker's 32-bit long could not hold them.
+        {"5000000000", 5000000000, true}, {"-3000000000.9", -3000000000, true},
         // clang-format on
     };
     for (const auto& c : cases) {
