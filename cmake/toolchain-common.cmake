@@ -16,7 +16,10 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ORVIX_SYSROOT)
 set(CMAKE_LIBRARY_ARCHITECTURE ${ORVIX_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH /usr/${ORVIX_TRIPLE})
 set(ORVIX_TARGET_LIBS /usr/lib/${ORVIX_TRIPLE})
-if(ORVIX_SYSROOT)
+if(NOT ORVIX_SYSROOT)
+  # Installed multiarch: the target's libraries are in the build machine's /usr/lib/TRIPLE.
+  list(APPEND CMAKE_FIND_ROOT_PATH /)
+else()
   list(PREPEND CMAKE_FIND_ROOT_PATH ${ORVIX_SYSROOT})
   set(ORVIX_TARGET_LIBS ${ORVIX_SYSROOT}/usr/lib/${ORVIX_TRIPLE})
   # The libraries those link (libcurl's TLS, Kerberos...) are found the same way.

@@ -18,7 +18,9 @@ run() {
     shift
     echo "bench: $name" >&2
     local status=0
-    (cd / && "$@") >"$LOGS/$name.log" 2>&1 || status=$?
+    # A program that hangs (a daemon deaf to SIGTERM, say) must not hold the whole run: each
+    # normally ends within two minutes.
+    (cd / && timeout --kill-after=10 180 "$@") >"$LOGS/$name.log" 2>&1 || status=$?
     grep '^row|' "$LOGS/$name.log" | cut -d'|' -f2- >>"$LOGS/rows" || true
     grep '^detail|' "$LOGS/$name.log" | cut -d'|' -f2- >>"$LOGS/details" || true
     if [ "$status" -ne 0 ]; then

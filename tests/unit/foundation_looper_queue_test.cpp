@@ -65,7 +65,7 @@ TEST_F(FoundationLooperQueue, QueuedMessagesBelongToTheRegistrationTheyWerePoste
     const android::handler_id newId = looper->registerHandler(first);
     ASSERT_NE(oldId, newId);
     ASSERT_EQ(android::OK, (new AMessage(3, newId))->post(1'000));
-    // Behind the delayed ones in the queue but due first.
+    // Posted after the delayed ones but due first.
     ASSERT_EQ(android::OK, (new AMessage(4, newId))->post());
     ASSERT_TRUE(orvix::fakes::WaitFor([&] { return first->whats().size() == 1; }));
 
@@ -75,6 +75,28 @@ TEST_F(FoundationLooperQueue, QueuedMessagesBelongToTheRegistrationTheyWerePoste
     ASSERT_TRUE(orvix::fakes::WaitFor([&] { return first->whats().size() == 2; }));
     EXPECT_EQ((std::vector<uint32_t>{4, 3}), first->whats());
     EXPECT_EQ(std::vector<uint32_t>{5}, second->whats());
+}
+
+// On real time: the loop sleeps until the front's due time, so a post that becomes the new front
+// must wake it, and one behind the front must not be needed to.
+TEST(FoundationLooperWakeUp, AnEarlierMessageWakesALoopWaitingForALaterOne) {
+    sp<android::ALooper> looper = new android::ALooper();
+    sp<Recorder> recorder = new Recorder();
+    ASSERT_EQ(android::OK, looper->start());
+    const android::handler_id id = looper->registerHandler(recorder);
+    constexpr int64_t kHourUs = 3'600'000'000;
+
+    ASSERT_EQ(android::OK, (new AMessage(1, id))->post(kHourUs));
+    // Handled once the loop has taken everything due; it then waits for the hour's message.
+    ASSERT_EQ(android::OK, (new AMessage(2, id))->post());
+    ASSERT_TRUE(orvix::fakes::WaitFor([&] { return recorder->whats().size() == 1; }));
+    ASSERT_EQ(android::OK, (new AMessage(3, id))->post(20'000));
+    ASSERT_EQ(android::OK, (new AMessage(4, id))->post(kHourUs / 2));
+    ASSERT_TRUE(orvix::fakes::WaitFor([&] { return recorder->whats().size() == 2; },
+                                      std::chrono::seconds(5)));
+    EXPECT_EQ((std::vector<uint32_t>{2, 3}), recorder->whats());
+    looper->unregisterHandler(id);
+    looper->stop();
 }
 
 }  // namespace
