@@ -10,34 +10,7 @@
 #include "platform/android/ALooper.h"
 #include "tests/fakes/FakeWorld.h"
 #include "tests/fuzz/support/Check.h"
-
-// The controller's private state, for the harness only (a friend of CastController).
-struct CastControllerPeer {
-    static android::sp<android::ALooper> looper(CastController& c) { return c.mLooper; }
-    static void forgetRequests(CastController& c) {
-        c.mPendingRequests.clear();
-        c.mTimezoneRequestId = -1;
-        c.mTimezone.clear();
-    }
-    // Breaks the reference cycles between the controller, its observer, its listener and the
-    // callback slots, so that the harness holds the last reference.
-    static void dismantle(CastController& c) {
-        releaseResourceCallback = nullptr;
-        playMySourceCallback = nullptr;
-        setvemovolume = nullptr;
-        onVolumeMuteCallback = nullptr;
-        std::shared_ptr<CastControlObserver> observer;
-        android::sp<CastSourceSwitchListener> listener;
-        {
-            std::lock_guard<std::mutex> lock(c.mObjectsMutex);
-            observer = std::move(c.mObserver);
-            listener = std::move(c.mSourceSwitchListener);
-            c.mCastControl.reset();
-        }
-        observer.reset();
-        listener.clear();
-    }
-};
+#include "tests/unit/CastControllerPeer.h"
 
 namespace orvix::fuzz {
 
