@@ -52,7 +52,7 @@ $(cut -d' ' -f1-3 /proc/loadavg) (other builds on the machine make the absolute 
 
 ## How each figure is measured
 
-- **Looper throughput** (\`tests/bench/looper_bench.cpp\`, Google Benchmark): the benchmark
+- **Looper throughput** (\`bench/looper_bench.cpp\`, Google Benchmark): the benchmark
   thread posts batches of 1000 messages (\`new AMessage(what, id)->post()\`) to a started
   \`ALooper\` whose handler counts them, and waits until the batch is handled. The floor is
   the same batch through a mutex, a condition variable and a \`std::deque<int64_t>\` to a
@@ -62,28 +62,28 @@ $(cut -d' ' -f1-3 /proc/loadavg) (other builds on the machine make the absolute 
   batch by batch, in rotating order, so that load from elsewhere falls on all alike. 200
   batches a repetition, nine repetitions, medians. The same again with every thread on one
   core, as on a single-core device, is reported with the explanation below.
-  \`build-bench/tests/bench/bench_looper --benchmark_filter=Throughput\`
+  \`build-bench/bench/bench_looper --benchmark_filter=Throughput\`
 - **Looper latency**: from just before \`post()\` to the first line of the handler, the same
   pinning; 200 blocks of 20 messages a repetition, one at a time, looper and floor blocks
   alternating. Within a block each message finds the consumer just back at its wait; the
   first of each block wakes a consumer that slept through the other's block and is counted
   apart (its median is in the explanation). p50 and p99 per repetition, the median of those
   over nine repetitions; the ratio is the median of the nine ratios taken within each
-  repetition, whose two sides met the same moments of load. \`build-bench/tests/bench/bench_looper --benchmark_filter=Latency\`
-- **Client GET in process** (\`tests/bench/request_bench.cpp\`): the controller wired to the
+  repetition, whose two sides met the same moments of load. \`build-bench/bench/bench_looper --benchmark_filter=Latency\`
+- **Client GET in process** (\`bench/request_bench.cpp\`): the controller wired to the
   in-process fakes (the fuzzing harness); the benchmark thread stands in for the idle looper
   and calls \`HandleClientRequest\` with a message holding one of four GET payloads: parse,
   both consent settings read, reply formatted, three log lines formatted (the sink drops
   them), reply written to MID 572 of the fake bus. Floor: jsoncpp alone on the same
   documents: a reader made, the request parsed, the reply object built and written compact.
-  \`build-bench/tests/bench/bench_requests\`
-- **End to end** (\`tests/bench/e2e_driver.cpp\`, in the private sandbox): \`orvixsim\` and
+  \`build-bench/bench/bench_requests\`
+- **End to end** (\`bench/e2e_driver.cpp\`, in the private sandbox): \`orvixsim\` and
   \`orvixcast\` run as on a developer's machine; the bench is an app on the device socket. It
   writes a GET on MID 571 and waits for the reply with its \`device_uuid\` on 572, one at a
   time. The floor is the same app-to-app round trip through the same simulator with a trivial
   echo client (registered for 9571, writes each payload it is alerted with to 9572) in place
   of the daemon. Ten blocks of 200 round trips each way, alternating, so both meet the same
-  load. \`scripts/in-sandbox.sh build-bench/tests/bench/bench_e2e\` (environment:
+  load. \`scripts/in-sandbox.sh build-bench/bench/bench_e2e\` (environment:
   \`ORVIX_BENCH_IDLE_SECONDS\`, \`ORVIX_BENCH_PLAY_SECONDS\`, \`ORVIX_BENCH_REQUESTS\`).
 - **Idle daemon**: after the requests, one second to settle, then 30 s with nothing
   happening: CPU from the scheduler's run time of every thread (\`/proc/PID/task/*/schedstat\`;
@@ -140,7 +140,7 @@ does more per message than the looper thread, the looper empties its queue and s
 often, to be woken by a later post: \`perf stat -e context-switches\` over the benchmark
 counted about 4.5 switches per 100 messages for the looper against under 2 for the floor.
 A profile of the looper alone (\`perf record -e cpu-clock -g
-build-bench/tests/bench/bench_looper --benchmark_filter=BM_LooperOnly
+build-bench/bench/bench_looper --benchmark_filter=BM_LooperOnly
 --benchmark_min_time=2\`; the machine has no hardware counters) put 37 % of the samples in
 the kernel's wake-up and task-switch paths, 13 % in \`malloc\`/\`free\`, 18 % in
 \`RefBase\` counts, 10 % in mutexes and 3 % in the clock read that gives each post its due

@@ -31,10 +31,10 @@ run() {
 }
 
 START=$SECONDS
-run looper "$BUILD/tests/bench/bench_looper"
-run requests "$BUILD/tests/bench/bench_requests"
+run looper "$BUILD/bench/bench_looper"
+run requests "$BUILD/bench/bench_requests"
 run e2e "$ROOT/scripts/in-sandbox.sh" --bind "$ROOT" "$ROOT" --bind "$BUILD" "$BUILD" \
-    "$BUILD/tests/bench/bench_e2e"
+    "$BUILD/bench/bench_e2e"
 
 strip -o "$LOGS/orvixcast.stripped" "$BUILD/orvixcast"
 SIZE=$(stat -c %s "$LOGS/orvixcast.stripped")

@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
-#include "tests/bench/BenchRows.h"
-#include "tests/bench/BusPeers.h"
-#include "tests/bench/ProcActivity.h"
+#include "bench/BenchRows.h"
+#include "bench/BusPeers.h"
+#include "bench/ProcActivity.h"
 
 extern char** environ;
 

@@ -1,6 +1,6 @@
 #include <sys/socket.h>
 
-#include "tests/bench/BusPeers.h"
+#include "bench/BusPeers.h"
 
 namespace orvix::bench {
 

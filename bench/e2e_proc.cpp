@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/bench/ProcActivity.h"
+#include "bench/ProcActivity.h"
 
 namespace orvix::bench {
 

@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchRows.h"
 #include "platform/android/AHandler.h"
 #include "platform/android/ALooper.h"
 #include "platform/android/AMessage.h"
-#include "tests/bench/BenchRows.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
+#include "bench/BenchRows.h"
 #include "core/Log.h"
 #include "core/Messages.h"
 #include "platform/device/EnvItems.h"
 #include "sim/model/World.h"
-#include "tests/bench/BenchRows.h"
 #include "tests/fuzz/support/ControllerHarness.h"
 
 namespace {
