@@ -94,8 +94,10 @@ void CastController::HandleOnMediaStatus(const sp<android::AMessage>& msg) {
     info.coverArt = cover;
     info.totalTime = (duration > 0.0 && std::isfinite(duration)) ? duration * 1000.0 : -1.0;
 
-    // Compare, show and remember under one lock, so that a release that clears the record
-    // meanwhile cannot leave it holding a track the UI no longer shows.
+    // Compare, show and remember as one step against the release worker's ClearNowPlaying, so
+    // the record is never read or written half-way. It does not order this against the
+    // release's own UI update, which comes before its clear: a status handled in between can
+    // leave its track on the UI with the record empty, and the next status then sends it again.
     std::lock_guard<std::mutex> lock(mNowPlayingMutex);
     bool changed = Differs(info, mNowPlaying);
     bool send = (streamType == kBuffered && info.totalTime > 0 && changed) ||

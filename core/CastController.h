@@ -44,6 +44,7 @@ public:
 
     // Looper dispatch; reached only through the handler reflector.
     void onMessageReceived(const android::sp<android::AMessage>& msg);
+    void Dispatch(const android::sp<android::AMessage>& msg);
 
     // Client requests (looper thread).
     void HandleClientRequest(const android::sp<android::AMessage>& msg);

@@ -1,6 +1,8 @@
 // The looper set-up and the dispatch of every looper message of the controller.
 #include <syslog.h>
 
+#include <exception>
+
 #include "core/CastController.h"
 #include "core/Log.h"
 #include "core/Messages.h"
@@ -31,6 +33,20 @@ void CastController::onMessageReceived(const sp<AMessage>& msg) {
     if (msg == nullptr) {
         return;
     }
+    // The looper drops a message whose handler throws and goes on; say which one, or an
+    // integrator only sees an event that never had an effect.
+    try {
+        Dispatch(msg);
+    } catch (const std::exception& e) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() message %u dropped, its handler failed: %s",
+                   __func__, msg->what(), e.what());
+    } catch (...) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() message %u dropped, its handler failed", __func__,
+                   msg->what());
+    }
+}
+
+void CastController::Dispatch(const sp<AMessage>& msg) {
     switch (msg->what()) {
         case kWhatOemTimezone:
             HandleOEMTimezoneData();

@@ -45,8 +45,8 @@ void CastController::MessageBoxAlert(int32_t mid) {
             mVemoHelper->readRemoteMessage(mid, payload);
             bool isName = mid == kMidDeviceName;
             sp<AMessage> msg = newMessage(isName ? kWhatSetCastName : kWhatClientRequest);
-            msg->setString(isName ? kKeyCastDeviceName : kKeyMessageData, payload.c_str(),
-                           static_cast<ssize_t>(payload.size()));
+            // Bus payloads are C strings on the device: the text ends at its first NUL.
+            msg->setString(isName ? kKeyCastDeviceName : kKeyMessageData, payload.c_str(), -1);
             msg->post();
             break;
         }

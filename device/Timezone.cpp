@@ -4,7 +4,9 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -18,18 +20,20 @@ namespace {
 const std::string kZoneInfoDir = "/usr/share/zoneinfo/";
 
 // Points linkPath at target the way "ln -sf" would, but without a shell and without a moment
-// where the link is missing: a new link is made beside it and renamed over it.
-bool ReplaceSymlink(const std::string& target, const std::string& linkPath) {
+// where the link is missing: a new link is made beside it and renamed over it. On failure the
+// reason is returned and no temporary link is left behind.
+std::string ReplaceSymlink(const std::string& target, const std::string& linkPath) {
     std::string temporary = linkPath + ".new." + std::to_string(getpid());
     unlink(temporary.c_str());
     if (symlink(target.c_str(), temporary.c_str()) != 0) {
-        return false;
+        return std::string("symlink: ") + std::strerror(errno);
     }
     if (rename(temporary.c_str(), linkPath.c_str()) != 0) {
+        std::string reason = std::string("rename: ") + std::strerror(errno);
         unlink(temporary.c_str());
-        return false;
+        return reason;
     }
-    return true;
+    return "";
 }
 
 struct flock WholeFileLock(short type) {
@@ -78,9 +82,14 @@ void CastController::HandleCastTimezoneData(const std::string& zone) {
                    __func__, command.c_str());
         return;
     }
-    // Like the command's exit status, a link the file system refuses is not a failure here:
-    // the file step below reports what is missing.
-    ReplaceSymlink(kZoneInfoDir + zone, kLocalTimeLinkPath);
+    // Like the command's exit status, a link the file system refuses does not stop the file
+    // and setting steps below; it is reported, so that a device whose clock stays on the old
+    // zone says why.
+    const std::string failure = ReplaceSymlink(kZoneInfoDir + zone, kLocalTimeLinkPath);
+    if (!failure.empty()) {
+        orvix::Log(LOG_ERR, "castcontroller: %s() Failed to link %s to %s: %s", __func__,
+                   kLocalTimeLinkPath.c_str(), (kZoneInfoDir + zone).c_str(), failure.c_str());
+    }
     orvix::Log(LOG_NOTICE,
                "castcontroller: %s() Successfully pointed to timezone configured in GHome! "
                "Command: %s",
