@@ -1,155 +1,46 @@
-// The cast library's records as the observer receives them, and what the controller's looper
-// then makes of them: texts null or not, any numbers (NaN and infinities included), any
-// number of images with an array to match. One input is a short series of records, one per
-// line, so that a record meets what earlier ones left behind. A timezone the daemon accepts is
-// applied to /data/time, so this target runs only in the sandbox (scripts/in-sandbox.sh).
+// The cast library's records as the observer receives them, and what the looper makes of
+// them: texts null or not, any numbers (NaN and infinities included), any number of images.
+// One input is a short series of records, so that a record meets what earlier ones left. A
+// zone the daemon accepts is applied to /data/time: this target runs only in the sandbox.
 #include <fcntl.h>
+#include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+#include <cmath>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iterator>
-#include <string>
-#include <utility>
+#include <limits>
 #include <vector>
 
-#include "cast/CastControlObserver.h"
 #include "device/ZoneName.h"
-#include "tests/fuzz/support/Check.h"
-#include "tests/fuzz/support/ControllerHarness.h"
+#include "tests/fuzz/Fuzz.h"
 
-using orvix::fuzz::ControllerHarness;
+using namespace orvix::test;
 
 namespace {
 
-const char kLinkPath[] = "/data/time/localtime";
-const char kZoneFile[] = "/data/time/timezone";
-const char kZoneDir[] = "/usr/share/zoneinfo/";
-
-// One record per line: a kind ("status", "media" or "response") and tab-separated fields.
-// "key=value" sets a field; "key" alone makes it present but null (a text, the running app's
-// name, an image's URL); an absent field is null or the record's default. Numbers are read by
-// strtod or strtoll ("nan", "inf", "-2147483648"...), integers cut to 32 bits as the library
-// would hand them over. Each "image" adds one image, so the count always matches the array.
-class Record {
-public:
-    explicit Record(const std::string& line) {
-        size_t start = 0;
-        while (start <= line.size()) {
-            size_t end = line.find('\t', start);
-            if (end == std::string::npos) end = line.size();
-            std::string field = line.substr(start, end - start);
-            size_t equals = field.find('=');
-            if (start == 0) {
-                mKind = field;
-            } else if (field == "image" || field.compare(0, 6, "image=") == 0) {
-                mImages.emplace_back();
-                if (equals != std::string::npos) mImageUrls.push_back(field.substr(equals + 1));
-                mImageHasUrl.push_back(equals != std::string::npos);
-            } else if (equals == std::string::npos) {
-                mNull.push_back(field);
-            } else {
-                mFields.emplace_back(field.substr(0, equals), field.substr(equals + 1));
-            }
-            start = end + 1;
-        }
-        size_t url = 0;
-        for (size_t i = 0; i < mImages.size(); ++i) {
-            if (mImageHasUrl[i]) mImages[i].url = mImageUrls[url++].c_str();
-        }
+// The records point into these texts; they live for one input.
+struct Texts {
+    FuzzedDataProvider& in;
+    std::deque<std::string> kept;
+    const char* next() {
+        if (in.ConsumeBool()) return nullptr;
+        kept.push_back(in.ConsumeRandomLengthString(64));
+        return kept.back().c_str();
     }
-
-    void deliver(CastControlObserver& observer) {
-        if (mKind == "status") {
-            chromecast::CastStatus status;
-            status.name = text("name");
-            status.castState = integer("state", 0);
-            status.buildNumber = text("build");
-            status.timezone = text("timezone");
-            status.locale = text("locale");
-            status.usageReport = integer("usage", 0) != 0;
-            chromecast::RunningApp app;
-            if (has("app")) {
-                app.appName = text("app");
-                status.runningApp = &app;
-            }
-            observer.OnCastStatus(status);
-        } else if (mKind == "media") {
-            chromecast::MusicTrackMediaMetadata track;
-            track.albumName = text("album");
-            track.albumArtist = text("albumArtist");
-            track.artist = text("artist");
-            chromecast::MediaMetadata metadata;
-            metadata.title = text("title");
-            metadata.metadataType = integer("type", 0);
-            metadata.images = mImages.empty() ? nullptr : mImages.data();
-            metadata.imageCount = static_cast<int32_t>(mImages.size());
-            if (has("album") || has("albumArtist") || has("artist")) metadata.musicTrack = &track;
-            chromecast::MediaInfo info;
-            info.streamType = integer("stream", 0);
-            info.duration = real("duration");
-            if (has("title") || has("type") || !mImages.empty() || metadata.musicTrack) {
-                info.metadata = &metadata;
-            }
-            chromecast::MediaStatus status;
-            status.mediaSessionId = integer("session", 0);
-            status.playerState = integer("state", 0);
-            status.currentTime = real("time");
-            status.idleReason = integer("idle", 4);
-            if (has("stream") || has("duration") || info.metadata) status.mediaInfo = &info;
-            observer.OnMediaStatus(status);
-        } else if (mKind == "response") {
-            observer.OnResponse(integer("id", 0), integer("code", 0));
-        }
-    }
-
-private:
-    const std::string* find(const char* key) const {
-        for (const auto& field : mFields) {
-            if (field.first == key) return &field.second;
-        }
-        return nullptr;
-    }
-    bool has(const char* key) const {
-        return find(key) != nullptr || std::find(mNull.begin(), mNull.end(), key) != mNull.end();
-    }
-    const char* text(const char* key) const {
-        const std::string* value = find(key);
-        return value ? value->c_str() : nullptr;
-    }
-    int32_t integer(const char* key, int32_t otherwise) const {
-        const std::string* value = find(key);
-        return value ? static_cast<int32_t>(std::strtoll(value->c_str(), nullptr, 0)) : otherwise;
-    }
-    double real(const char* key) const {
-        const std::string* value = find(key);
-        return value ? std::strtod(value->c_str(), nullptr) : 0.0;
-    }
-
-    std::string mKind;
-    std::vector<std::pair<std::string, std::string>> mFields;
-    std::vector<std::string> mNull;
-    std::vector<chromecast::MediaImage> mImages;
-    std::vector<std::string> mImageUrls;
-    std::vector<bool> mImageHasUrl;
 };
 
-// Whatever the receiver sent, the zone link and file name a zone under the zoneinfo folder.
-void CheckTimeFiles() {
-    char target[4096];
-    ssize_t n = readlink(kLinkPath, target, sizeof(target) - 1);
-    if (n >= 0) {
-        std::string link(target, static_cast<size_t>(n));
-        FUZZ_CHECK(link.compare(0, std::strlen(kZoneDir), kZoneDir) == 0 &&
-                       IsZoneName(link.substr(std::strlen(kZoneDir))),
-                   "zone link points at %s", link.c_str());
-    }
-    std::ifstream file(kZoneFile);
-    std::string zone((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    FUZZ_CHECK(zone.empty() || IsZoneName(zone), "timezone file holds %s", zone.c_str());
+double Number(FuzzedDataProvider& in) {
+    static const double kOdd[] = {std::nan(""), INFINITY, -INFINITY, 0.0, -1.0, 1e300};
+    return in.ConsumeBool() ? kOdd[in.ConsumeIntegralInRange<size_t>(0, 5)]
+                            : in.ConsumeFloatingPoint<double>();
+}
+
+bool UnderZoneInfo(const std::string& path) {
+    const std::string dir = "/usr/share/zoneinfo/";
+    return path.compare(0, dir.size(), dir) == 0 && IsZoneName(path.substr(dir.size()));
 }
 
 }  // namespace
@@ -157,37 +48,57 @@ void CheckTimeFiles() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* sandboxed = std::getenv("ORVIX_IN_SANDBOX");
     if (sandboxed == nullptr || std::strcmp(sandboxed, "1") != 0) {
-        std::fprintf(stderr,
-                     "observer_records_fuzz writes /data/time: run it in the sandbox "
-                     "(scripts/in-sandbox.sh, or ./dev fuzz)\n");
+        std::fprintf(stderr, "observer_records_fuzz writes /data/time: run it in the sandbox\n");
         std::exit(2);
     }
-    // The file must exist for the daemon to write it.
-    int fd = open(kZoneFile, O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-    if (fd >= 0) close(fd);
-    ControllerHarness& harness = ControllerHarness::Get();
+    close(open("/data/time/timezone", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
     // Cast statuses are handled only while the control is connected.
-    harness.controller().observer()->OnControlConnected();
-    harness.quiesce();
+    FuzzDaemon().controller().observer()->OnControlConnected();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    ControllerHarness& harness = ControllerHarness::Get();
-    std::shared_ptr<CastControlObserver> observer = harness.controller().observer();
-    harness.world().reset();
-    harness.forgetRequests();
-    harness.log().clear();
-
-    const std::string input(reinterpret_cast<const char*>(data), size);
-    size_t start = 0;
-    for (int records = 0; records < 8 && start < input.size(); ++records) {
-        size_t end = input.find('\n', start);
-        if (end == std::string::npos) end = input.size();
-        Record(input.substr(start, end - start)).deliver(*observer);
-        start = end + 1;
+    Daemon& d = NextInput();
+    std::shared_ptr<CastControlObserver> observer = d.controller().observer();
+    FuzzedDataProvider in(data, size);
+    Texts text{in, {}};
+    for (int records = 0; records < 8 && in.remaining_bytes() > 0; ++records) {
+        const int kind = in.ConsumeIntegralInRange(0, 2);
+        if (kind == 0) {
+            chromecast::RunningApp app{text.next()};
+            chromecast::CastStatus s{text.next(),
+                                     in.ConsumeIntegral<int32_t>(),
+                                     text.next(),
+                                     text.next(),
+                                     text.next(),
+                                     in.ConsumeBool(),
+                                     in.ConsumeBool() ? &app : nullptr};
+            observer->OnCastStatus(s);
+        } else if (kind == 1) {
+            std::vector<chromecast::MediaImage> images(in.ConsumeIntegralInRange(0, 3));
+            for (auto& image : images) image.url = text.next();
+            chromecast::MusicTrackMediaMetadata track{text.next(), text.next(), text.next()};
+            chromecast::MediaMetadata meta{
+                text.next(), images.data(), static_cast<int32_t>(images.size()),
+                in.ConsumeIntegral<int32_t>(), in.ConsumeBool() ? &track : nullptr};
+            chromecast::MediaInfo info{in.ConsumeIntegralInRange(-1, 3), Number(in),
+                                       in.ConsumeBool() ? &meta : nullptr};
+            chromecast::MediaStatus s{
+                in.ConsumeIntegralInRange(-1, 2), in.ConsumeIntegralInRange(-1, 5), Number(in),
+                in.ConsumeIntegralInRange(-1, 5), in.ConsumeBool() ? &info : nullptr};
+            observer->OnMediaStatus(s);
+        } else {
+            observer->OnResponse(in.ConsumeIntegral<int32_t>(), in.ConsumeIntegral<int32_t>());
+        }
     }
-    harness.quiesce();
-    CheckTimeFiles();
+    FUZZ_CHECK(d.deliver(), "the looper hung");
+    // Whatever the receiver sent, the zone link and file name a zone under the zoneinfo folder.
+    char target[4096];
+    const ssize_t n = readlink("/data/time/localtime", target, sizeof(target) - 1);
+    FUZZ_CHECK(n < 0 || UnderZoneInfo(std::string(target, static_cast<size_t>(n))), "zone link");
+    std::ifstream file("/data/time/timezone");
+    const std::string zone((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    FUZZ_CHECK(zone.empty() || IsZoneName(zone), "timezone file holds %s", zone.c_str());
     return 0;
 }
