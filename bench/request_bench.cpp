@@ -12,8 +12,7 @@
 #include "core/Log.h"
 #include "core/Messages.h"
 #include "platform/device/EnvItems.h"
-#include "sim/model/World.h"
-#include "tests/fuzz/support/ControllerHarness.h"
+#include "tests/support/Daemon.h"
 
 namespace {
 
@@ -34,9 +33,9 @@ double PerIteration(const benchmark::State& state, std::chrono::steady_clock::ti
 }
 
 void SetUpController() {
-    orvix::fuzz::ControllerHarness& harness = orvix::fuzz::ControllerHarness::Get();
-    harness.world().settings().set(kGoogleCastTOS, "true", orvix::model::Origin::App);
-    harness.world().settings().set(kGoogleCastUsageReport, "false", orvix::model::Origin::App);
+    orvix::test::Daemon& daemon = orvix::test::SharedDaemon();
+    daemon.setSetting(kGoogleCastTOS, "true");
+    daemon.setSetting(kGoogleCastUsageReport, "false");
     // On the speaker the lines go to syslog; here they are formatted and then dropped, so the
     // figure holds the formatting but not a log daemon's work.
     orvix::SetLogSink([](int, const std::string& text) { benchmark::DoNotOptimize(text.data()); });
@@ -44,7 +43,7 @@ void SetUpController() {
 
 void BM_GetInProcess(benchmark::State& state) {
     SetUpController();
-    CastController& controller = orvix::fuzz::ControllerHarness::Get().controller();
+    CastController& controller = orvix::test::SharedDaemon().controller();
     size_t i = 0;
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     }
     close(open("/data/time/timezone", O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
     // Cast statuses are handled only while the control is connected.
-    FuzzDaemon().controller().observer()->OnControlConnected();
+    SharedDaemon().controller().observer()->OnControlConnected();
     return 0;
 }
 

@@ -1,6 +1,8 @@
 #include "tests/support/Daemon.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "core/Log.h"
@@ -243,6 +245,19 @@ Lines Daemon::effects(const std::string& prefix, size_t from) {
         if (all[i].rfind(prefix, 0) == 0) out.push_back(all[i].substr(prefix.size()));
     }
     return out;
+}
+
+Daemon& SharedDaemon() {
+    static Daemon* const daemon = [] {
+        auto* made = new Daemon();  // the fakes first: their exit hook runs after ours
+        if (!made->start()) {
+            std::fprintf(stderr, "the controller did not start over the fakes\n");
+            std::abort();
+        }
+        std::atexit([] { SharedDaemon().stop(); });
+        return made;
+    }();
+    return *daemon;
 }
 
 void Daemon::setSetting(const char* key, const std::string& value) {

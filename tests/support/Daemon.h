@@ -153,4 +153,9 @@ private:
     int32_t mIdleListener = 0;
 };
 
+// One started controller for a whole program (the fuzz targets, the benchmarks), built on first
+// use and never destroyed: daemon threads may log or post until the exit hook, which runs before
+// the fakes' own, has taken it apart. Aborts when the controller cannot start.
+Daemon& SharedDaemon();
+
 }  // namespace orvix::test
