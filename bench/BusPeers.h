@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e/RawSockets.h"
+#include "bench/RawSockets.h"
 
 namespace orvix::bench {
 
