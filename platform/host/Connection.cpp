@@ -90,6 +90,7 @@ Connection::~Connection() {
     mStopWake.notify_all();
     mQueued.notify_all();
     mReplied.notify_all();
+    mLinked.notify_all();
     if (mReader.joinable()) mReader.join();
     if (mDispatcher.joinable()) mDispatcher.join();
     if (mFd >= 0) ::close(mFd);
@@ -127,7 +128,12 @@ bool Connection::call(const std::string& op, const Json::Value& args, Json::Valu
     int64_t id = 0;
     uint64_t generation = 0;
     {
-        std::lock_guard<std::mutex> lock(mLock);
+        // On the device these services never go away; here the simulator may be restarting,
+        // and a call that failed at once would be lost (a settings write made just before the
+        // link is back). So a call made while the link is down waits for the reader's next
+        // successful reconnect, for a bounded time.
+        std::unique_lock<std::mutex> lock(mLock);
+        mLinked.wait_for(lock, kLinkWait, [this] { return mFd >= 0 || mStopping; });
         if (mFd < 0 || mStopping) return false;
         id = ++mNextId;
         generation = mGeneration;
@@ -192,6 +198,7 @@ void Connection::readerLoop() {
                 }
                 mFd = fresh;
                 ++mGeneration;
+                mLinked.notify_all();
                 if (mOnLink) enqueueLocked([this] { mOnLink(true); });
             }
             fd = mFd;

@@ -32,6 +32,8 @@ public:
 
     static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
     static constexpr std::chrono::milliseconds kReconnectInterval{500};
+    // How long a call made while the link is down waits for it to come back.
+    static constexpr std::chrono::milliseconds kLinkWait{3000};
     static constexpr uint32_t kMaxFrame = 4u * 1024u * 1024u;
 
     // Handlers may be empty. They must stay valid until the destructor has returned; an owner
@@ -47,7 +49,8 @@ public:
     const std::string& path() const { return mPath; }
 
     // Sends {"id","op","args"} and waits for the reply with that id. True, with *result set,
-    // when the peer answered ok:true; false on ok:false, timeout, a lost or absent connection.
+    // when the peer answered ok:true; false on ok:false, timeout, a connection lost meanwhile,
+    // or one that is still down kLinkWait after the call.
     bool call(const std::string& op, const Json::Value& args, Json::Value* result = nullptr,
               std::chrono::milliseconds timeout = kDefaultTimeout);
 
@@ -83,6 +86,7 @@ private:
     std::condition_variable mStopWake;  // the reader's reconnect pause
     std::condition_variable mReplied;   // callers waiting for their reply
     std::condition_variable mQueued;    // the dispatcher waiting for work
+    std::condition_variable mLinked;    // callers waiting for the link to come back
     int mFd = -1;
     // Bumped on every new socket, so late writes and aborts never hit a successor socket.
     uint64_t mGeneration = 0;
