@@ -7,11 +7,13 @@
 using orvix::fakes::Fakes;
 
 int GetEnvItemByName(const char* key, std::string& value) {
+    Fakes().throwIfTold("GetEnvItemByName");
     if (key == nullptr) return -1;
     return Fakes().world().settings().get(key, &value) ? 0 : -1;
 }
 
 int SetEnvItemByName(const char* key, const std::string& value) {
+    Fakes().throwIfTold("SetEnvItemByName");
     if (key == nullptr) return -1;
     return Fakes().world().settings().set(key, value, orvix::model::Origin::Daemon) ? 0 : -1;
 }

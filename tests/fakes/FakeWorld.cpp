@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <stdexcept>
 #include <utility>
 
 #include "platform/android/Binder.h"
@@ -46,6 +47,7 @@ void FakeWorld::reset() {
         for (auto& kv : mBusListeners) listeners[kv.first] = std::move(kv.second);
         source = std::move(mSourceListener);
         mCastControl = nullptr;
+        mThrowFrom.clear();
     }
     FakeCastControl::ResetCallbackVariables();
     // Dropping the last reference may run daemon destructors that call back into the fakes,
@@ -252,6 +254,21 @@ void FakeWorld::deliverToObserver(const model::CastEvent& event, uint64_t genera
         }
     }
     if (observer != nullptr) FakeCastControl::DeliverToObserver(observer, event);
+}
+
+void FakeWorld::throwFrom(const std::string& call, const std::string& what) {
+    std::lock_guard<std::mutex> guard(mLock);
+    mThrowFrom = call;
+    mThrowWhat = what;
+}
+
+void FakeWorld::throwIfTold(const char* call) {
+    std::unique_lock<std::mutex> guard(mLock);
+    if (mThrowFrom != call) return;
+    const std::string what = mThrowWhat;
+    guard.unlock();
+    if (what.empty()) throw 42;
+    throw std::runtime_error(what);
 }
 
 bool FakeWorld::hasCastControl() const {

@@ -62,6 +62,11 @@ public:
     // posted have delivered everything queued so far, including what that delivery queued.
     void drain();
 
+    // From now on the fake platform call named call ("GetEnvItemByName", "SetEnvItemByName")
+    // throws what, or a value that is no std::exception when what is empty; "" stops it.
+    void throwFrom(const std::string& call, const std::string& what);
+    void throwIfTold(const char* call);
+
     bool onBusThread() const { return mBusThread.onThread(); }
     bool onCastThread() const { return mCastThread.onThread(); }
     bool hasCastControl() const;
@@ -113,6 +118,8 @@ private:
     uint64_t mControlGeneration = 0;
     uint64_t mBinderPosted = 0;
     uint64_t mBinderPending = 0;
+    std::string mThrowFrom;  // mLock
+    std::string mThrowWhat;  // mLock
 };
 
 // The process-wide fakes. Made on first use and deliberately never destroyed: daemon threads

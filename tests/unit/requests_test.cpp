@@ -1,0 +1,301 @@
+// Client requests through the looper: intake, GET, SET, the pending table and the receiver's
+// answers, read as what the daemon did (replies on MID 572, receiver calls, settings) in order.
+#include <climits>
+#include <map>
+
+#include "tests/support/DaemonTest.h"
+
+namespace orvix::test {
+
+namespace {
+
+std::string Get(const std::string& uuid = R"("phone-1")", const std::string& more = "") {
+    return R"({"request_type":"get","id":"tos","device_uuid":)" + uuid + more + "}";
+}
+
+std::string GetReply(bool crash, bool tos, const std::string& uuid = "phone-1") {
+    return std::string(R"(bus:572={"crash_report":)") + (crash ? "true" : "false") +
+           R"(,"device_uuid":")" + uuid + R"(","id":"status","status":"success","tos":")" +
+           (tos ? "activated" : "not_activated") + R"("})";
+}
+
+std::string Set(const std::string& id, const std::string& action,
+                const std::string& uuid = "phone-1") {
+    return R"({"request_type":"set","id":")" + id + R"(","action":")" + action +
+           R"(","device_uuid":")" + uuid + R"(","user_ip":"10.0.0.2"})";
+}
+
+// Members in the writer's order.
+std::string SetReply(const std::string& status, const std::string& msg, const std::string& id = "",
+                     const std::string& action = "", const std::string& uuid = "") {
+    return R"(bus:572={"action":")" + action + R"(","device_uuid":")" + uuid + R"(","id":")" + id +
+           R"(","status":")" + status + R"(","status_msg":")" + msg + R"("})";
+}
+
+const std::string kTosSet = std::string("setting:") + kGoogleCastTOS + "=true";
+const std::string kUsageSet = std::string("setting:") + kGoogleCastUsageReport + "=";
+
+}  // namespace
+
+class RequestsTest : public DaemonTest {
+protected:
+    // What the daemon did since the last call.
+    Lines next() {
+        Lines out = effects("", mSeen);
+        mSeen += out.size();
+        return out;
+    }
+    // "id: id action device_uuid user_ip" for each pending request, by id.
+    Lines pending() {
+        Lines out;
+        const auto& table = CastControllerPeer::pending(controller());
+        for (const auto& [id, r] :
+             std::map<int32_t, ClientSetRequest>(table.begin(), table.end())) {
+            out.push_back(std::to_string(id) + ": " + r.id + " " + r.action + " " + r.deviceUuid +
+                          " " + r.userIp);
+        }
+        return out;
+    }
+    size_t mSeen = 0;
+};
+
+TEST_F(RequestsTest, MalformedRequestsLogOneErrorAndChangeNothing) {
+    ASSERT_TRUE(start());
+    next();
+    ASSERT_TRUE(post(new android::AMessage(kWhatClientRequest)));  // no payload at all
+    const std::string invalid = "Invalid json object to parse! Error:";
+    const std::string setHead = R"({"request_type":"set","id":"tos","action":"accepted",)";
+    const struct {
+        std::string payload, error;  // a part of the one error line, if any
+    } rows[] = {
+        {"", ""},
+        {"{", invalid},
+        {"[]", invalid},
+        {"{}", "hasn't contain request type key member"},
+        {R"({"request_type":"GET","id":"tos","device_uuid":"phone-1"})",
+         "Request type unspecified"},
+        {R"({"request_type":1,"id":"tos","device_uuid":"phone-1"})", "Request type unspecified"},
+        // Text members holding what has no text form, and nesting past the reader's limit.
+        {Get(R"({"a":"b"})"), invalid},
+        {setHead + R"("device_uuid":"phone-1","user_ip":{}})", invalid},
+        {setHead + R"("device_uuid":[],"user_ip":"10.0.0.2"})", invalid},
+        {std::string(100000, '['), invalid},
+        {Get(std::string("\"a\0b\"", 5)), invalid},  // the payload ends at its first NUL
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.payload.substr(0, 60));
+        EXPECT_EQ(log.count("", LOG_ERR), 0u);
+        ASSERT_TRUE(request(row.payload));
+        EXPECT_EQ(log.count("", LOG_ERR), row.error.empty() ? 0u : 1u);
+        EXPECT_TRUE(log.has(row.error, LOG_ERR) || row.error.empty());
+        log.clear();
+    }
+    EXPECT_EQ(next(), Lines());
+    EXPECT_EQ(pending(), Lines());
+}
+
+TEST_F(RequestsTest, GetIsAnsweredFromTheSettingsAloneWhateverElseItCarries) {
+    startLooperAndBus();  // no cast control at all
+    const std::string none = GetReply(false, false);
+    const struct {
+        const char *tos, *crash;
+        std::string payload, reply;  // no reply when empty
+    } rows[] = {
+        {"", "", Get(), none},
+        {"", "", R"({"request_type":"get","id":[[{}]],"device_uuid":"phone-1"})", none},
+        {"", "", Get() + R"( {"request_type":"set" [)", none},
+        {"", "", Get(R"("phone-1")", R"(,"action":"accepted","user_ip":"10.0.0.2")"), none},
+        {"true", "true", Get(), GetReply(true, true)},
+        {"true", "false", Get(), GetReply(false, true)},
+        {"True", "TRUE", Get(), none},
+        {"", "", Get("42"), GetReply(false, false, "42")},
+        {"", "", Get("null"), GetReply(false, false, "")},
+        // Bytes past ASCII, valid UTF-8 or not, are escaped alike whether plain char is signed
+        // (x86) or not (ARM).
+        {"", "",
+         Get("\"K\xc3\xbc\xff"
+             "che\x7f\""),
+         GetReply(false, false, "K\\u00fc\\ufffdche\x7f")},
+        {"", "", R"({"request_type":"get","device_uuid":"phone-1"})", ""},
+        {"", "", R"({"request_type":"get","id":"tos"})", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.payload);
+        setSetting(kGoogleCastTOS, row.tos);
+        setSetting(kGoogleCastUsageReport, row.crash);
+        ASSERT_TRUE(request(row.payload));
+        EXPECT_EQ(next(), row.reply.empty() ? Lines() : Lines{row.reply});
+    }
+}
+
+TEST_F(RequestsTest, SetsThatCannotBeForwardedAreAnsweredAtOnce) {
+    startLooperAndBus();
+    ASSERT_TRUE(request(R"({"request_type":"set"})"));  // before any member is looked at
+    EXPECT_EQ(next(), Lines{SetReply("failure", "Cast server unreachable try after 5 secs!")});
+    ASSERT_TRUE(controller().Init());
+    next();
+    setSetting(kTimeZone, "Europe/Berlin");
+    const std::string missing = "insufficient data to handle request!";
+    const std::string invalid = "Invalid json data!";
+    const std::string refused = "requestID error!";
+    const struct {
+        const char* tos;     // stored
+        const char* refuse;  // by the receiver
+        std::string payload;
+        Lines effects;
+    } rows[] = {
+        {"",
+         "none",
+         R"({"request_type":"set","id":"tos","action":"accepted","device_uuid":"p"})",
+         {SetReply("failure", missing)}},
+        {"",
+         "none",
+         R"({"request_type":"set","action":"accepted","device_uuid":"p","user_ip":""})",
+         {SetReply("failure", missing)}},
+        {"",
+         "none",
+         Set("tos", "declined"),
+         {SetReply("failure", invalid, "tos", "declined", "phone-1")}},
+        {"",
+         "none",
+         Set("TOS", "accepted"),
+         {SetReply("failure", invalid, "TOS", "accepted", "phone-1")}},
+        {"true",
+         "none",
+         Set("tos", "accepted"),
+         {SetReply("failure", "Configuration already updated!", "tos", "accepted", "phone-1")}},
+        {"True",
+         "AcceptTos",
+         Set("tos", "accepted"),
+         {"cast:AcceptTos[]=-1", SetReply("failure", refused, "tos", "accepted", "phone-1")}},
+        {"",
+         "SetUsageReportOptIn",
+         Set("crash_report", "declined"),
+         {"cast:SetUsageReportOptIn[false]=-1",
+          SetReply("failure", refused, "crash_report", "declined", "phone-1")}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.payload);
+        setSetting(kGoogleCastTOS, row.tos);
+        world().receiver().refuse(row.refuse);
+        ASSERT_TRUE(request(row.payload));
+        EXPECT_EQ(next(), row.effects);
+    }
+    EXPECT_EQ(pending(), Lines());
+}
+
+TEST_F(RequestsTest, ForwardedSetsWaitUnderTheirIdsAndTheTimezoneGoesAlongUntilOneIsTaken) {
+    ASSERT_TRUE(start());
+    next();
+    const struct {
+        const char* zone;    // stored
+        const char* refuse;  // by the receiver
+        std::string payload;
+        Lines effects;
+        const char* sent;  // the timezone the daemon holds as sent
+    } rows[] = {
+        {"", "none", Set("tos", "accepted"), {"cast:AcceptTos[]"}, ""},
+        {"Asia/Tokyo",
+         "SetTimezone",
+         Set("tos", "accepted", "tablet"),
+         {"cast:AcceptTos[]", R"(cast:SetTimezone["Asia/Tokyo"]=-1)"},
+         ""},
+        {"Europe/Berlin",
+         "none",
+         Set("tos", "accepted", "tv"),
+         {"cast:AcceptTos[]", R"(cast:SetTimezone["Europe/Berlin"])"},
+         "Europe/Berlin"},
+        {"America/Lima",
+         "none",
+         Set("tos", "accepted", "radio"),
+         {"cast:AcceptTos[]"},
+         "Europe/Berlin"},
+        {"",
+         "none",
+         Set("crash_report", "accepted", "speaker"),
+         {"cast:SetUsageReportOptIn[true]"},
+         "Europe/Berlin"},
+        {"",
+         "none",
+         Set("crash_report", "ACCEPTED", "tablet"),
+         {"cast:SetUsageReportOptIn[false]"},
+         "Europe/Berlin"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.payload);
+        setSetting(kTimeZone, row.zone);
+        world().receiver().refuse(row.refuse);
+        ASSERT_TRUE(request(row.payload));
+        EXPECT_EQ(next(), row.effects);
+        EXPECT_EQ(CastControllerPeer::timezone(controller()), row.sent);
+    }
+    EXPECT_EQ(pending(),
+              (Lines{"1: tos accepted phone-1 10.0.0.2", "2: tos accepted tablet 10.0.0.2",
+                     "3: tos accepted tv 10.0.0.2", "5: tos accepted radio 10.0.0.2",
+                     "6: crash_report accepted speaker 10.0.0.2",
+                     "7: crash_report ACCEPTED tablet 10.0.0.2"}));
+}
+
+TEST_F(RequestsTest, EachAnswerGivesOneReplyAndOnlyCodesFromZeroUpRecordTheConsent) {
+    ASSERT_TRUE(start());
+    const struct {
+        int32_t code;
+        const char *id, *action, *text;
+        std::string setting;  // none when empty
+    } rows[] = {
+        {0, "tos", "accepted", "Request approved successfully!", kTosSet},
+        {4, "tos", "accepted", "Error:Response for request has not arrived in time", kTosSet},
+        {1, "crash_report", "refused", "Unknown error!", kUsageSet + "false"},
+        {11, "crash_report", "accepted", "Error: Receiver is not accepting resources",
+         kUsageSet + "true"},
+        {12, "crash_report", "accepted", "", kUsageSet + "true"},
+        {INT_MAX, "crash_report", "no", "", kUsageSet + "false"},
+        {-1, "tos", "accepted", "requestID error!", ""},
+        {-2, "tos", "accepted", "parsing failed!", ""},
+        {-3, "tos", "accepted", "insufficient data to handle request!", ""},
+        {-4, "tos", "accepted", "Configuration already updated!", ""},
+        {-5, "crash_report", "accepted", "Cast server unreachable try after 5 secs!", ""},
+        {-6, "tos", "accepted", "Invalid json data!", ""},
+        {-7, "tos", "accepted", "Unknown error!", ""},
+        {INT_MIN, "tos", "accepted", "Unknown error!", ""},
+    };
+    int32_t requestId = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.code);
+        setSetting(kGoogleCastTOS, "");
+        ASSERT_TRUE(request(Set(row.id, row.action)));
+        next();
+        ASSERT_TRUE(respond(++requestId, row.code));
+        Lines want = {SetReply(row.code >= 0 ? "success" : "failure", row.text, row.id, row.action,
+                               "phone-1")};
+        if (!row.setting.empty()) want.insert(want.begin(), row.setting);
+        EXPECT_EQ(next(), want);
+        EXPECT_EQ(pending(), Lines());
+    }
+}
+
+TEST_F(RequestsTest, AnswersNobodyWaitsForChangeNothingAndANewRecordTakesOverItsId) {
+    ASSERT_TRUE(start());
+    setSetting(kTimeZone, "Europe/Berlin");
+    ASSERT_TRUE(request(Set("tos", "accepted")));  // ids 1, and 2 for the timezone
+    ASSERT_TRUE(respond(1, 0));
+    next();
+    log.clear();
+    for (int32_t id : {2, 1, 99, INT_MIN}) ASSERT_TRUE(respond(id, 0));
+    EXPECT_EQ(next(), Lines());
+    EXPECT_EQ(log.count("Received request id is not in map!!", LOG_ERR), 4u);
+
+    // A receiver that starts counting again hands out an id still pending.
+    world().receiver().reset();
+    ASSERT_TRUE(request(Set("crash_report", "declined", "tv")));
+    world().receiver().reset();
+    ASSERT_TRUE(request(Set("crash_report", "accepted", "radio")));
+    EXPECT_EQ(pending(), Lines{"1: crash_report accepted radio 10.0.0.2"});
+    const size_t m = mark();
+    ASSERT_TRUE(respond(1, 0));
+    EXPECT_EQ(effects("", m),
+              (Lines{kUsageSet + "true", SetReply("success", "Request approved successfully!",
+                                                  "crash_report", "accepted", "radio")}));
+}
+
+}  // namespace orvix::test

@@ -1,0 +1,167 @@
+// The controller thread's start-up and stop, with the real socket path and the setup service's
+// port: these run only inside the private sandbox (scripts/in-sandbox.sh).
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "tests/support/DaemonTest.h"
+#include "tests/unit/TestHttpServer.h"
+
+namespace orvix::test {
+
+using fakes::Fakes;
+
+namespace {
+
+constexpr int64_t kSecond = 1000000;
+constexpr int64_t kHalfSecond = 500000;
+const char* const kSocket = "/tmp/cast-control";
+
+class StartUpTest : public DaemonTest {
+protected:
+    void SetUp() override {
+        if (getenv("ORVIX_IN_SANDBOX") == nullptr) {
+            GTEST_SKIP() << "touches /tmp/cast-control and port 8008: run through "
+                            "scripts/in-sandbox.sh";
+        }
+        unlink(kSocket);
+        useManualClock();
+    }
+
+    void runController() {
+        mController = new CastController();
+        mController->run("Orvix_CastController", 0, 0);
+    }
+
+    bool sleeps(size_t count) {
+        return fakes::WaitFor([&] { return clock.sleeps().size() >= count; });
+    }
+
+    // The client request every start-up must leave answerable.
+    bool answersRequests() {
+        Fakes().appWrite(kMidClientRequest,
+                         R"({"request_type":"get","id":"tos","device_uuid":"d"})");
+        return fakes::WaitFor([&] { return !effects("bus:572=").empty(); });
+    }
+};
+
+}  // namespace
+
+TEST_F(StartUpTest, StartsInOrderRetryingTheBusAndPollingTheSocketThenStopsOnASuspend) {
+    TestHttpServer http(200, R"({"tos_accepted":true})");
+    ASSERT_TRUE(http.start());
+    world().bus().setReachable(false);
+    runController();
+    // The looper runs before the bus is reached; the bus is tried every 3 s.
+    ASSERT_TRUE(sleeps(1));
+    EXPECT_NE(controller().handlerId(), 0);
+    clock.advance(3 * kSecond);
+    ASSERT_TRUE(sleeps(2));
+    EXPECT_EQ(world().bus().listenersJson().size(), 0u);
+    world().bus().setReachable(true);
+    clock.advance(3 * kSecond);
+    ASSERT_TRUE(sleeps(3));
+    EXPECT_EQ(clock.sleeps(), (std::vector<int64_t>{3 * kSecond, 3 * kSecond, kSecond}));
+    EXPECT_EQ(world().bus().listenersJson().size(), 1u);
+    EXPECT_EQ(effects("cast:"), Lines());
+    std::ofstream{kSocket};
+    clock.advance(kSecond);
+
+    ASSERT_TRUE(log.waitFor("wait for stop signal"));
+    EXPECT_EQ(effects("cast:"),
+              (Lines{R"(Create["/tmp/cast-control"])", "CastCliInit[]", "CastCliSyncVolume[30]"}));
+    EXPECT_EQ(effects("setting:"), (Lines{"GoogleCastTOS=true", "GoogleCastUsageReport=false"}));
+    // The control was made with the controller's observer: its events reach the daemon.
+    ASSERT_TRUE(Fakes().castConnect());
+    EXPECT_TRUE(fakes::WaitFor([&] { return !effects("cast:RequestCastStatus").empty(); }));
+
+    ASSERT_TRUE(Fakes().appWrite(kMidSuspendReason3, ""));
+    controller().join();
+    const Lines ops = effects("cast:");
+    ASSERT_GE(ops.size(), 2u);
+    EXPECT_EQ(Lines(ops.end() - 2, ops.end()), (Lines{"Suspend[3]", "CastCliExit[]"}));
+    EXPECT_TRUE(answersRequests());
+}
+
+TEST_F(StartUpTest, AFailedInitEndsTheThreadButTheLooperAndBusKeepAnswering) {
+    std::ofstream{kSocket};
+    world().receiver().refuse("Create");
+    runController();
+    controller().join();
+    EXPECT_EQ(effects("cast:"), Lines{R"(Create["/tmp/cast-control"])"});
+    EXPECT_TRUE(log.has("Failed to construct castcontrol", LOG_ERR));
+    EXPECT_TRUE(answersRequests());
+}
+
+// The daemon runs as a user of its own, for whom the socket's permissions count. Root passes
+// every check, so the waiting thread takes on another user, for itself only.
+TEST_F(StartUpTest, TheSocketIsWaitedForUntilItMayBeReadAndWritten) {
+    constexpr uid_t kDaemonUser = 65534;
+    mController = new CastController();
+    int result = -1;
+    std::thread waiter([&] {
+        if (syscall(SYS_setresuid, kDaemonUser, kDaemonUser, kDaemonUser) == 0) {
+            result = controller().WaitForCastConnection();
+        }
+    });
+    EXPECT_TRUE(sleeps(1));  // no socket yet
+    const struct {
+        mode_t mode;
+        uid_t owner;
+    } rows[] = {{0600, 0}, {0400, kDaemonUser}, {0200, kDaemonUser}, {0600, kDaemonUser}};
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        std::ofstream{kSocket};
+        EXPECT_EQ(chown(kSocket, rows[i].owner, 0), 0);
+        EXPECT_EQ(chmod(kSocket, rows[i].mode), 0);
+        clock.advance(kSecond);
+        EXPECT_TRUE(i + 1 == std::size(rows) || sleeps(i + 2)) << std::oct << rows[i].mode;
+    }
+    waiter.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(clock.sleeps(), std::vector<int64_t>(4, kSecond));
+}
+
+TEST_F(StartUpTest, TheFetchRetriesAfreshWhileTheVolumeGoesOutAndASuspendWaitsForIt) {
+    std::ofstream{kSocket};
+    ASSERT_TRUE(Fakes().appWrite(kMidVolume, "55"));
+    setSetting(kGoogleCastTOS, "false");
+    runController();
+    // Nobody listens on the setup port: the fetch pauses half a second between attempts.
+    ASSERT_TRUE(fakes::WaitFor([&] { return clock.pendingSleeps().size() == 1; }));
+    EXPECT_TRUE(fakes::WaitFor([&] { return !effects("cast:CastCliSyncVolume[55]").empty(); }));
+    ASSERT_TRUE(Fakes().appWrite(kMidSuspendReason7, ""));
+    Fakes().drain();
+    EXPECT_TRUE(CastControllerPeer::stopRequested(controller()));
+    clock.advance(kHalfSecond);
+    ASSERT_TRUE(fakes::WaitFor(
+        [&] { return clock.sleeps().size() == 2 && clock.pendingSleeps().size() == 1; }));
+
+    // An answer cut short after part of its body, then the whole: the part must not stay.
+    TestHttpServer http(
+        {"HTTP/1.1 200 OK\r\nContent-Length: 200\r\nConnection: close\r\n\r\n"
+         R"({"tos_accepted":false,)",
+         TestHttpServer::Response(200, R"({"tos_accepted":true})")});
+    ASSERT_TRUE(http.start());
+    clock.advance(kHalfSecond);
+    ASSERT_TRUE(
+        fakes::WaitFor([&] { return http.requests() == 1 && clock.pendingSleeps().size() == 1; }));
+    clock.advance(kHalfSecond);
+    controller().join();  // the suspend given during the fetch ends the thread
+    EXPECT_EQ(clock.sleeps(), std::vector<int64_t>(3, kHalfSecond));
+    EXPECT_EQ(effects("setting:"), (Lines{"GoogleCastTOS=true", "GoogleCastUsageReport=false"}));
+    EXPECT_EQ(effects("cast:").back(), "CastCliExit[]");
+
+    // An error page is a finished transfer: one request, and a document that is no JSON.
+    http.setResponse(500, "<html><body>Internal error</body></html>");
+    const size_t m = mark();
+    controller().ReadEurekaInfoCurl();
+    EXPECT_EQ(http.requests(), 3);
+    EXPECT_EQ(effects("", m), Lines());
+    EXPECT_TRUE(log.has("Failed to parse the cast eureka info", LOG_ERR));
+}
+
+}  // namespace orvix::test
