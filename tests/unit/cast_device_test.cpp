@@ -1,0 +1,618 @@
+// The daemon's cast and device sides over the shared fixture: what the observer makes of the
+// receiver's records, the play position on the bus, the connection and status handling, the
+// now-playing record on the UI, the multi-room delay; who owns the speaker, play control,
+// volume and mute both ways and the device's timezone handed to the receiver.
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+#include "tests/support/DaemonTest.h"
+
+namespace orvix::test {
+namespace {
+
+using android::AMessage;
+using android::sp;
+using fakes::Fakes;
+using fakes::WaitFor;
+using model::MediaStatusData;
+using std::nullopt;
+using Opt = std::optional<std::string>;
+
+constexpr int64_t kSecond = 1000000;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+model::CastStatusData Status(Opt name, Opt build, bool usage, Opt app, int32_t state = 6) {
+    return {std::move(name), std::move(build), "en-US", "Europe/Berlin", state, usage, app, false};
+}
+
+MediaStatusData Media(int32_t state, double time = 0.0, int32_t session = 5) {
+    return {session, state, time, 4, nullopt};
+}
+
+MediaStatusData Track(int32_t state, int32_t stream, double duration, model::MediaMetadataData md) {
+    return {5, state, 0.0, 4, model::MediaInfoData{stream, duration, std::move(md)}};
+}
+
+using Texts = std::map<std::string, std::string>;
+using Numbers = std::map<std::string, double>;
+
+// A looper message: texts as strings, numbers as int32 except the duration, a double.
+sp<AMessage> Message(uint32_t what, const Texts& texts, const Numbers& numbers = {}) {
+    sp<AMessage> msg = new AMessage(what);
+    for (const auto& [key, text] : texts) msg->setString(key.c_str(), text.c_str());
+    for (const auto& [key, value] : numbers) {
+        key == kKeyTotalDuration ? msg->setDouble(key.c_str(), value)
+                                 : msg->setInt32(key.c_str(), static_cast<int32_t>(value));
+    }
+    return msg;
+}
+
+// The UI record, fields in the order the daemon sets them.
+std::string Shown(const std::string& album, const std::string& artist, const std::string& cover,
+                  int32_t ms, const std::string& track) {
+    return "metadata{album=\"" + album + "\",artist=\"" + artist + "\",coverArt=\"" + cover +
+           "\",playState=0,totalTime=" + std::to_string(ms) + ",trackName=\"" + track +
+           "\",next=1,prev=1,repeat=-1,shuffle=-1,seek=0,currentSource=24}";
+}
+
+class CastTest : public DaemonTest {
+protected:
+    // The device's name on MID 90 as the bus holds it, without alerting the daemon.
+    void setBusName(const std::string& name) {
+        std::vector<model::BusAlert> ignored;
+        world().bus().write("", model::Origin::App, model::Scope::Remote, kMidDeviceName, name,
+                            &ignored);
+    }
+    // A buffered track on the UI and in the now-playing record.
+    bool play(const char* track) {
+        return post(Message(kWhatMediaStatus, {{kKeyTrackName, track}},
+                            {{kKeyStreamType, 1}, {kKeyTotalDuration, 10.0}}));
+    }
+    std::string track() { return CastControllerPeer::nowPlaying(controller()).trackName; }
+};
+using DeviceTest = CastTest;
+
+}  // namespace
+
+TEST_F(CastTest, CastStatusGoesOnOnlyWhileConnectedWithWhatChanged) {
+    ASSERT_TRUE(start());
+    tap->swallow({kWhatCastStatus, kWhatCastResponse});
+    const auto full = Status("Kitchen", "1.56", true, "Radio");
+    // clang-format off
+    const struct { char before; model::CastStatusData status; Lines posted; } rows[] = {
+        {' ', full, {}}, {'C', Status("Kitchen", "1.56", true, "Radio", 1), {}},
+        {' ', Status("Kitchen", "1.56", true, "Radio", 0), {}},
+        {' ', full, {R"({cast-name="Kitchen", build-number="1.56", locale="en-US", )"
+                     R"(timezone="Europe/Berlin", castapp-name="Radio", usage-report=1})"}},
+        {' ', Status("Kitchen", "1.56", true, nullopt), {}},
+        {' ', full, {R"({castapp-name="Radio"})"}},
+        {' ', Status("", nullopt, true, nullopt), {R"({cast-name=""})"}},
+        // Any state above 1 counts, as unsigned.
+        {' ', Status(nullopt, nullopt, false, nullopt, -1), {"{usage-report=0}"}},
+        {'D', Status("Den", "1.57", true, "Radio"), {}},
+        // What was posted is remembered across connections.
+        {'C', Status("", "1.56", false, nullopt), {}},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        if (row.before == 'C') Fakes().castConnect();
+        if (row.before == 'D') Fakes().castDisconnect();
+        Fakes().castStatus(row.status);
+        ASSERT_TRUE(deliver());
+        EXPECT_EQ(tap->take(kWhatCastStatus), row.posted);
+    }
+    Fakes().castRespond(7, -3);
+    ASSERT_TRUE(deliver());
+    EXPECT_EQ(tap->take(kWhatCastResponse), Lines{"{request-id=7, result-msg=-3}"});
+}
+
+TEST_F(CastTest, MediaStatusCarriesWhatChangedAndReportsThePlayerState) {
+    ASSERT_TRUE(startDevice());
+    tap->swallow({kWhatMediaStatus});
+    MediaStatusData idle = Media(1), noSession = Media(0, 0.0, 0);
+    idle.idleReason = 2;
+    model::MediaMetadataData song{"Song", "B", "A", "AA", "http://img/1.jpg", false, 3};
+    model::MediaMetadataData clip = song, noUrl{"News", "Anna", nullopt, nullopt, nullopt, true, 3};
+    clip.metadataType = 0;
+    const std::string news = R"(stream-type=2, total-duration=0, coveart-url="", )"
+                             R"(track-name="News", artist-name="Anna"})";
+    const std::string img =
+        R"({stream-type=1, total-duration=61.5, coveart-url="http://img/1.jpg", )";
+    // clang-format off
+    const struct { MediaStatusData status; std::string posted; Lines reported; } rows[] = {
+        {idle, "{player-state=1}", {"UpdatePlayerState[1]"}}, {Media(1), "", {}},
+        {Track(1, 2, 0.0, noUrl), "{" + news, {}},
+        {Track(3, 2, 0.0, noUrl), "{player-state=3, " + news, {"UpdatePlayerState[2]"}},
+        {Media(4), "{player-state=4}", {"UpdatePlayerState[5]"}},
+        {Media(2), "{player-state=2}", {"UpdatePlayerState[0]"}},
+        {Media(7), "{player-state=7}", {"UpdatePlayerState[5]"}},
+        {Media(0), "{player-state=0}", {}},
+        {noSession, "{session-id=0}", {}}, {noSession, "{session-id=0}", {}},
+        {Track(0, 1, 61.5, song),
+         img + R"(track-name="Song", album-name="A", album-artist="AA", artist-name="B"})", {}},
+        // Metadata of any other type gives its title only.
+        {Track(0, 1, 61.5, clip), img + R"(track-name="Song"})", {}},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        const size_t m = mark();
+        Fakes().castMedia(row.status);
+        ASSERT_TRUE(deliver());
+        EXPECT_EQ(tap->take(kWhatMediaStatus), row.posted.empty() ? Lines{} : Lines{row.posted});
+        EXPECT_EQ(effects("source:", m), row.reported);
+    }
+}
+
+TEST_F(CastTest, PlayPositionIsPublishedEverySecondWhilePlaying) {
+    useManualClock();
+    ASSERT_TRUE(start());
+    // 'm' a media status at a time, 'a' the clock advanced, 'd' a disconnect; then what
+    // follows on MID 49 (a later row's write shows that nothing else came first).
+    // clang-format off
+    const struct { char op; int32_t state; double value; Lines writes; } steps[] = {
+        {'m', 2, 12.7, {"12000"}}, {'a', 0, 1, {"13000"}},
+        {'m', 2, 30.2, {}}, {'a', 0, 1, {"30000"}},  // a seek: the next write starts there
+        {'m', 3, 40.2, {}}, {'a', 0, 1, {"40000"}}, {'a', 0, 5, {}},
+        {'m', 2, 0.0, {}}, {'m', 2, -3.0, {}}, {'m', 2, kNaN, {}}, {'m', 2, 7.5, {"7000"}},
+        {'m', 3, -4.0, {}}, {'a', 0, 1, {"0"}},
+        {'m', 2, 5.0, {"5000"}}, {'d', 0, 0, {}}, {'a', 0, 1, {"6000"}}, {'a', 0, 1, {}},
+        {'m', 2, 9.0, {"9000"}},
+    };
+    // clang-format on
+    Lines want;
+    for (const auto& step : steps) {
+        if (step.op == 'm') Fakes().castMedia(Media(step.state, step.value));
+        if (step.op == 'd') Fakes().castDisconnect();
+        ASSERT_TRUE(deliver());
+        if (step.op == 'a') clock.advance(static_cast<int64_t>(step.value) * kSecond);
+        want.insert(want.end(), step.writes.begin(), step.writes.end());
+        ASSERT_TRUE(WaitFor([&] { return effects("bus:49=") == want; }))
+            << step.op << step.value << ": " << ::testing::PrintToString(effects("bus:49="));
+    }
+}
+
+TEST_F(CastTest, DisconnectGivesTheSpeakerBackAndEmptiesTheUiOnlyWhileCastHasIt) {
+    ASSERT_TRUE(startDevice());
+    const Lines back = {"UpdatePlayerState[1]", "DisconnectMySource[]"};
+    // clang-format off
+    const struct { const char* source; bool switched, uiUp; Lines given, ui; } rows[] = {
+        {"", false, true, {}, {}}, {"0", false, true, {}, {}}, {"30", false, true, {}, {}},
+        {"24 ", false, true, {}, {}}, {"24", true, true, back, {}},
+        {"24", false, true, back, {"clear"}}, {"24", false, false, back, {}},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string("source '") + row.source + "'");
+        ASSERT_TRUE(play(row.source));
+        Fakes().appWrite(kMidCurrentSource, row.source);
+        gSourceSwitched = row.switched;
+        world().ui().setUp(row.uiUp);
+        const size_t m = mark();
+        Fakes().castDisconnect();
+        ASSERT_TRUE(deliver());
+        EXPECT_EQ(effects("source:", m), row.given);
+        EXPECT_EQ(effects("ui:", m), row.ui);
+        EXPECT_EQ(track(), row.given.size() && !row.switched ? "" : row.source);
+        EXPECT_EQ(log.count(std::string("Current Source : ") + row.source + ", ignore", LOG_NOTICE),
+                  *row.source == '\0' || row.source == std::string("0"));
+        EXPECT_EQ(gSourceSwitched, row.switched);
+    }
+}
+
+TEST_F(CastTest, ConnectionNamesTheReceiverAndAsksForTheDelayAndTheStatus) {
+    useManualClock();
+    clock.setAutoAdvance(true);
+    ASSERT_TRUE(start());
+    tap->swallow({kWhatMultizoneDelay, kWhatTriggerCastStatus});
+    const Lines zero = {R"({multizone-delay="0"})"};
+    // The bus's name, the device's name and status, the stored delay, the receiver refusing
+    // names, the delay's request id and the version known: the calls, sleeps and follow-ups.
+    // clang-format off
+    const struct { const char *bus, *device; int status; const char* latency; bool refuse;
+                   int32_t delayId; const char* version; size_t calls; const char* name; size_t sleeps;
+                   Lines delay;
+    } rows[] = {
+        {"Living Room", "Den", 0, "", false, -1, "", 1, "Living Room", 0, zero},
+        {"", "Den", 0, "250", false, -1, "", 1, "Den", 0, {R"({multizone-delay="250"})"}},
+        {"", "", 0, "", false, -1, "", 1, "OrvixSync_", 0, zero},
+        // A device that fails to name itself leaves the name empty: nothing to ask for.
+        {"", "", -1, "", false, -1, "", 0, "", 6, zero},
+        {"Kitchen", "", 0, "", true, 17, "1.56", 6, "Kitchen", 6, {}},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.bus);
+        setBusName(row.bus);
+        world().deviceName().setName(row.device);
+        world().deviceName().setStatus(row.status);
+        setSetting(kGoogleCastPlayerLatency, row.latency);
+        world().receiver().refuse(row.refuse ? "SetDeviceName" : "none");
+        CastControllerPeer::multizoneRequestId(controller()) = row.delayId;
+        CastControllerPeer::setCastLiteVersion(controller(), row.version);
+        const size_t m = mark(), slept = clock.sleeps().size();
+        Fakes().castConnect();
+        // The handler posts its follow-ups behind the first marker.
+        ASSERT_TRUE(deliver() && settle());
+        EXPECT_EQ(effects("cast:", m), Lines(row.calls, std::string("SetDeviceName[\"") + row.name +
+                                                            "\"]" + (row.refuse ? "=-1" : "")));
+        EXPECT_EQ(clock.sleeps().size() - slept, row.sleeps);
+        EXPECT_EQ(tap->take(kWhatMultizoneDelay), row.delay);
+        EXPECT_EQ(tap->take(kWhatTriggerCastStatus).size(), *row.version ? 0u : 1u);
+    }
+    EXPECT_EQ(clock.sleeps(), std::vector<int64_t>(12, kSecond));
+}
+
+TEST_F(CastTest, StatusSpreadsNameVersionConsentLocaleAndAppName) {
+    ASSERT_TRUE(start());
+    setBusName("Kitchen");
+    const char* version = "setting:GoogleCastFirmwareVersion=1.56";
+    // clang-format off
+    const struct { Texts texts; Numbers numbers; Lines effects; } rows[] = {
+        {{{kKeyCastName, "Kitchen"}}, {}, {}},
+        {{{kKeyCastName, "Den"}}, {},
+         {"bus:90=Den", "bus:90local=Den", "setting:DeviceFriendlyName=Den"}},
+        {{{kKeyBuildNumber, "1.56"}}, {}, {version, "bus:7=1.56"}},
+        {{{kKeyBuildNumber, "1.56"}}, {}, {version}},
+        {{}, {{kKeyUsageReport, 0}}, {"setting:GoogleCastUsageReport=false"}},
+        {{}, {{kKeyUsageReport, 5}}, {"setting:GoogleCastUsageReport=true"}},
+        {{{kKeyLocale, "de-DE"}, {kKeyCastAppName, "Radio"}}, {},
+         {"setting:GoogleCastFactoryLocale=de-DE"}},
+        {{{kKeyCastAppName, ""}}, {}, {}},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        const size_t m = mark();
+        ASSERT_TRUE(post(Message(kWhatCastStatus, row.texts, row.numbers)));
+        EXPECT_EQ(effects("", m), row.effects);
+    }
+    EXPECT_EQ(CastControllerPeer::nowPlaying(controller()).appName, "Radio");
+}
+
+TEST_F(CastTest, VersionMonitorAsksEveryTenSecondsUntilTheVersionIsKnown) {
+    useManualClock();
+    ASSERT_TRUE(start());
+    auto requests = [&] { return effects("cast:RequestCastStatus").size(); };
+    auto round = [&](size_t want) {
+        clock.advance(10 * kSecond);
+        return WaitFor([&] { return requests() == want; });
+    };
+    auto ended = [&] {
+        return WaitFor([&] { return CastControllerPeer::activeMonitors(controller()) == 0; });
+    };
+    ASSERT_TRUE(post(new AMessage(kWhatTriggerCastStatus)));
+    ASSERT_TRUE(log.waitFor("MonitorCastLiteVersion() started!"));
+    EXPECT_EQ(requests(), 1u);
+    ASSERT_TRUE(round(2));
+    // A status brings the version: the next round ends the monitor without asking.
+    ASSERT_TRUE(post(Message(kWhatCastStatus, {{kKeyBuildNumber, "1.56"}})));
+    clock.advance(10 * kSecond);
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(requests(), 2u);
+    // Never a version: ten requests after the first, refused ones counting the same.
+    CastControllerPeer::setCastLiteVersion(controller(), "");
+    world().receiver().refuse("RequestCastStatus");
+    log.clear();
+    ASSERT_TRUE(post(new AMessage(kWhatTriggerCastStatus)));
+    ASSERT_TRUE(log.waitFor("MonitorCastLiteVersion() started!"));
+    for (size_t n = 1; n <= 10; ++n) ASSERT_TRUE(round(3 + n));
+    clock.advance(10 * kSecond);
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(requests(), 13u);
+}
+
+TEST_F(CastTest, NowPlayingReachesTheUiWhenItChanged) {
+    ASSERT_TRUE(startDevice());
+    Fakes().appWrite(kMidCurrentSource, "24");
+    // clang-format off
+    const Texts song = {{kKeyTrackName, "Song"}, {kKeyAlbumName, "Album"}, {kKeyAlbumArtist, "Band"},
+                        {kKeyArtistName, "Artist"}, {kKeyCoverArtUrl, "http://art/1.jpg"}};
+    Texts cover2 = song, other = song, band = {{kKeyAlbumName, ""}, {kKeyAlbumArtist, "Band"}};
+    const Texts live = {{kKeyTrackName, "Morning"}, {kKeyArtistName, "Radio One"}},
+                evening = {{kKeyTrackName, "Evening"}, {kKeyArtistName, "Radio One"}};
+    // clang-format on
+    cover2[kKeyCoverArtUrl] = "http://art/2.jpg";
+    other[kKeyTrackName] = "Other";
+    const std::string shown = Shown("Album", "Artist", "http://art/1.jpg", 215500, "Song");
+    const auto onAir = [](const char* track) {
+        return Shown("", "Radio One", "defaultArt.jpg", -1, track);
+    };
+    const Numbers liveNoTime = {{kKeyStreamType, 2}, {kKeyTotalDuration, 0}};
+    // Stream type 1 and 215.5 s unless the row says otherwise.
+    // clang-format off
+    const struct { Texts texts; Numbers numbers; Lines effects; bool uiUp = true; } rows[] = {
+        {song, {}, {shown}}, {song, {}, {}},
+        {cover2, {}, {Shown("Album", "Artist", "http://art/2.jpg", 215500, "Song")}},
+        {other, {{kKeyTotalDuration, 0}}, {}}, {other, {{kKeyTotalDuration, -3}}, {}},
+        {other, {{kKeyTotalDuration, kInf}}, {}}, {other, {{kKeyTotalDuration, kNaN}}, {}},
+        {other, {{kKeyStreamType, 0}}, {}}, {other, {{kKeyStreamType, 3}}, {}},
+        {live, liveNoTime, {onAir("Morning")}},
+        {live, {{kKeyStreamType, 2}, {kKeyTotalDuration, kNaN}}, {}},
+        {evening, {{kKeyStreamType, 2}, {kKeyTotalDuration, -1}}, {onAir("Evening")}},
+        // The UI down: the record is taken all the same and not sent again.
+        {other, {}, {}, false}, {other, {}, {}},
+        // Without a track the app's name, without an album the album artist.
+        {band, {}, {Shown("Band", "", "defaultArt.jpg", 215500, "Radio")}},
+        // No session: over, unless a live stream still plays (no state counts as 0).
+        {song, {{kKeySessionId, 0}}, {"clear"}},
+        {song, {{kKeySessionId, 0}, {kKeyStreamType, 2}, {kKeyPlayerState, 2}}, {shown}},
+        {live, {{kKeySessionId, 0}, {kKeyStreamType, 2}, {kKeyTotalDuration, 0}}, {onAir("Morning")}},
+        {evening, {{kKeySessionId, 0}, {kKeyStreamType, 2}, {kKeyPlayerState, 1}}, {"clear"}},
+        {song, {{kKeySessionId, 1}}, {shown}},
+    };
+    // clang-format on
+    ASSERT_TRUE(post(Message(kWhatCastStatus, {{kKeyCastAppName, "Radio"}})));
+    const Numbers buffered = {{kKeyStreamType, 1}, {kKeyTotalDuration, 215.5}};
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE("row " + std::to_string(i));
+        Numbers numbers = rows[i].numbers;
+        numbers.insert(buffered.begin(), buffered.end());
+        world().ui().setUp(rows[i].uiUp);
+        const size_t m = mark();
+        ASSERT_TRUE(post(Message(kWhatMediaStatus, rows[i].texts, numbers)));
+        EXPECT_EQ(effects("ui:", m), rows[i].effects);
+    }
+    // A release empties the record, so the same track is sent again.
+    const size_t m = mark();
+    Fakes().castReleaseResources();
+    ASSERT_TRUE(deliver() && post(Message(kWhatMediaStatus, song, buffered)));
+    EXPECT_EQ(effects("", m), (Lines{"ui:clear", "source:DisconnectMySource[]", "ui:" + shown}));
+}
+
+TEST_F(CastTest, MultizoneDelayTextsBecomeMicrosecondsAndARefusalIsRetriedASecondLater) {
+    useManualClock();
+    ASSERT_TRUE(start());
+    auto requests = [&] { return effects("cast:SetMultizoneDelay"); };
+    auto delay = [&](const char* text) {
+        return post(Message(kWhatMultizoneDelay, {{kKeyMultizoneDelay, text}}));
+    };
+    // clang-format off
+    const struct { const char* text; int64_t requested; bool readable; } rows[] = {
+        {"250", 250000, true}, {"-1000", -1000000, true}, {"1000", 1000000, true},
+        {"-1000.5", -1000, true}, {"1000.5", 1000, true}, {"1500", 1500, true},
+        {" 42abc", 42000, true}, {"", 0, false}, {"abc", 0, false}, {"1e400", 0, false},
+        {"inf", 0, false}, {"nan", 0, false}, {"1e300", INT64_MAX, true},
+        {"-1e300", INT64_MIN, true},
+        // Beyond 32 bits, as the speaker's long could not hold them.
+        {"5000000000", 5000000000, true}, {"-3000000000.9", -3000000000, true},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string("text '") + row.text + "'");
+        const int32_t id = world().receiver().nextRequestId();
+        log.clear();
+        ASSERT_TRUE(delay(row.text));
+        EXPECT_EQ(requests().back(), "[" + std::to_string(row.requested) + "]");
+        EXPECT_EQ(CastControllerPeer::multizoneRequestId(controller()), id);
+        EXPECT_EQ(log.has("Exception caught! -> stod", LOG_ERR), !row.readable);
+    }
+    // Refused: -1, and the same text again a second later, not before, until it is taken.
+    world().receiver().refuse("SetMultizoneDelay");
+    ASSERT_TRUE(delay(" 250ms"));
+    EXPECT_EQ(CastControllerPeer::multizoneRequestId(controller()), -1);
+    for (const auto& [us, count] :
+         {std::pair(kSecond - 1, 1u), {1, 2u}, {kSecond, 3u}, {5 * kSecond, 3u}}) {
+        world().receiver().refuse(count == 3 ? "none" : "SetMultizoneDelay");
+        clock.advance(us);
+        ASSERT_TRUE(settle() &&
+                    WaitFor([&] { return requests().size() == std::size(rows) + count; }) &&
+                    settle());
+    }
+    const Lines all = requests();
+    EXPECT_EQ(Lines(all.begin() + std::size(rows), all.end()),
+              (Lines{"[250000]=-1", "[250000]=-1", "[250000]"}));
+}
+
+TEST_F(DeviceTest, GrantReleaseAndSwitchFollowTheOwnershipTable) {
+    ASSERT_TRUE(startDevice());
+    Fakes().appWrite(kMidVolume, "47");
+    gSourceSwitched = true;  // a grant clears it from any state
+    const Lines grant = {"source:PlayMySource[24]", "cast:GrantResources[]",
+                         "cast:CastCliSyncVolume[47]"};
+    const Lines disconnect = {"ui:clear", "source:DisconnectMySource[]"};
+    const Lines away = {"source:UpdatePlayerState[1]", "cast:RevokeResources[]"};
+    const Lines stopped = {"ui:clear", "source:NotifyPlaybackStopped[]"};
+    // 'G' the receiver asks, 'R' it releases, 'S' the service switches away.
+    // clang-format off
+    const struct { char event; bool granting, uiUp; Lines effects; bool switched; } steps[] = {
+        {'G', true, true, grant, false}, {'R', true, true, disconnect, false},
+        {'S', true, true, away, true}, {'S', true, true, away, true},
+        {'R', true, true, stopped, true}, {'R', true, true, stopped, true},
+        {'G', false, true, {grant[0]}, true}, {'R', true, false, {stopped[1]}, true},
+        {'G', true, true, grant, false}, {'R', true, true, disconnect, false},
+    };
+    // clang-format on
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE("step " + std::to_string(i));
+        ASSERT_TRUE(play("Song"));
+        world().source().setGrant(steps[i].granting);
+        world().ui().setUp(steps[i].uiUp);
+        const size_t m = mark();
+        if (steps[i].event == 'G') Fakes().castRequestResources();
+        if (steps[i].event == 'R') Fakes().castReleaseResources();
+        ASSERT_TRUE(steps[i].event != 'S' || Fakes().sourceSwitch());
+        ASSERT_TRUE(deliver());
+        EXPECT_EQ(effects("", m), steps[i].effects);
+        EXPECT_EQ(gSourceSwitched, steps[i].switched);
+        EXPECT_EQ(track(), steps[i].event == 'R' ? "" : "Song");
+    }
+}
+
+TEST_F(DeviceTest, EachPlayControlWordGivesExactlyItsActions) {
+    ASSERT_TRUE(startDevice());
+    Fakes().appWrite(kMidCurrentSource, "24");
+    const Lines active{"cast:SendPlayCommand[0]", "bus:70=SPEAKER_ACTIVE,24"};
+    const Lines stopped{"cast:SendPlayCommand[2]", "bus:70=SPEAKER_INACTIVE,24"};
+    // clang-format off
+    const struct { const char* word; Lines effects; bool refuse = false; } rows[] = {
+        {"PLAY", active}, {"RESUME", active}, {"STOP", stopped}, {"DISCONNECT", stopped},
+        {"PAUSE", {"cast:SendPlayCommand[1]"}}, {"NEXT", {"cast:SendPlayCommand[3]"}},
+        {"PREV", {"cast:SendPlayCommand[4]"}}, {"NETWORKSTOP", {"bus:70=SPEAKER_INACTIVE,24"}},
+        // The mute words set cast's mute and the flag only: no mixer, no report.
+        {"MUTE", {"cast:CastCliSyncMute[1]"}}, {"UNMUTE", {"cast:CastCliSyncMute[0]"}},
+        // Standby clears the switch flag before the clean-up looks at it.
+        {"STANDBYON", {"cast:RevokeResources[]", "ui:clear"}},
+        {"play", {}}, {"resume", {}}, {"standbyon", {}}, {"PLAY ", {}}, {"", {}}, {"VOLUME", {}},
+        // A failed command is logged and the report still goes out.
+        {"STOP", {"cast:SendPlayCommand[2]=-1", "bus:70=SPEAKER_INACTIVE,24"}, true},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string("word '") + row.word + "'");
+        ASSERT_TRUE(play("Song"));
+        world().receiver().refuse(row.refuse ? "SendPlayCommand" : "none");
+        gSourceSwitched = true;
+        const size_t m = mark();
+        ASSERT_TRUE(Fakes().playControl(row.word));
+        ASSERT_TRUE(deliver());
+        EXPECT_EQ(effects("", m), row.effects);
+        EXPECT_EQ(gSourceSwitched, row.word != std::string("STANDBYON"));
+        EXPECT_EQ(gCastMuted, row.word == std::string("MUTE"));
+        EXPECT_EQ(log.has("Failed to Notify cast server, Event STOP resultID -1", LOG_ERR),
+                  row.refuse);
+    }
+}
+
+TEST_F(DeviceTest, WithoutACastControlOnlyTheServiceHearsOfASwitch) {
+    world().receiver().refuse("Create");
+    ASSERT_TRUE(startDevice());
+    Fakes().appWrite(kMidCurrentSource, "24");
+    gCastMuted = true;
+    const size_t m = mark();
+    for (const char* word : {"PLAY", "STOP", "PAUSE", "STANDBYON", "NETWORKSTOP", "MUTE"}) {
+        ASSERT_TRUE(Fakes().playControl(word));
+    }
+    ASSERT_TRUE(Fakes().volume("55"));
+    ASSERT_TRUE(Fakes().sourceSwitch());
+    ASSERT_TRUE(deliver());
+    EXPECT_EQ(effects("", m), Lines{"source:UpdatePlayerState[1]"});
+    EXPECT_TRUE(gSourceSwitched);
+    EXPECT_TRUE(gCastMuted);
+}
+
+TEST_F(DeviceTest, CastVolumeAndMuteReachTheService) {
+    ASSERT_TRUE(startDevice());
+    // clang-format off
+    const struct { char what; int32_t value; const char* effect; bool muted; } rows[] = {
+        {'v', 57, "UpdateAppVolume[\"57\"]", false}, {'v', 150, "UpdateAppVolume[\"100\"]", false},
+        {'v', -3, "UpdateAppVolume[\"0\"]", false}, {'v', INT_MIN, "UpdateAppVolume[\"0\"]", false},
+        {'m', 1, "UpdateAppMuteStat[true]", true}, {'m', 2, nullptr, true},
+        {'m', -1, nullptr, true}, {'m', 0, "UpdateAppMuteStat[false]", false},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(1, row.what) + std::to_string(row.value));
+        const size_t m = mark();
+        if (row.what == 'v') Fakes().castVolume(row.value);
+        if (row.what == 'm') Fakes().castMute(row.value);
+        Fakes().drain();
+        EXPECT_EQ(effects("source:", m), row.effect ? Lines{row.effect} : Lines{});
+        EXPECT_EQ(gCastMuted, row.muted);
+        EXPECT_EQ(log.has("invalid volume level " + std::to_string(row.value), LOG_ERR),
+                  !row.effect);
+    }
+}
+
+TEST_F(DeviceTest, DeviceVolumeTextReachesTheReceiverAsAWholeNumberUpTo100) {
+    ASSERT_TRUE(startDevice());
+    const char *nan = "conversion Failed", *big = "bound check failed";
+    // clang-format off
+    const struct { const char* text; int volume; const char* error; } rows[] = {
+        {"42", 42, nullptr}, {" 42", 42, nullptr}, {"", 0, nullptr}, {"100", 100, nullptr},
+        {"0", 0, nullptr}, {nullptr, 0, nullptr}, {"abc", 30, nan}, {"42 ", 30, nan},
+        {"4x2", 30, nan}, {"101", 30, big}, {"-5", 30, big},
+        {"4294967338", 30, big},  // 42 once wrapped to 32 bits
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text ? row.text : "(null)");
+        log.clear();
+        const size_t m = mark();
+        ASSERT_TRUE(!row.text || Fakes().volume(row.text));
+        if (!row.text) controller().sourceSwitchListener()->OnVolumeChangeEvent(nullptr);
+        ASSERT_TRUE(deliver());
+        EXPECT_EQ(effects("", m),
+                  Lines{"cast:CastCliSyncVolume[" + std::to_string(row.volume) + "]"});
+        EXPECT_EQ(log.count("", LOG_ERR), row.error ? 2u : 1u);  // and "Alsa mixer is in UNMUTE"
+        EXPECT_TRUE(!row.error || log.has(row.error, LOG_ERR));
+    }
+    // What reaches the looper otherwise is held to 0..100; no field is 0.
+    const size_t m = mark();
+    for (const Numbers& volume :
+         {Numbers{{kKeyVolumeEventData, 120}}, Numbers{{kKeyVolumeEventData, -7}}, Numbers{}}) {
+        ASSERT_TRUE(post(Message(kWhatVolumeEvent, {}, volume)));
+    }
+    EXPECT_EQ(effects("", m), (Lines{"cast:CastCliSyncVolume[100]", "cast:CastCliSyncVolume[0]",
+                                     "cast:CastCliSyncVolume[0]"}));
+}
+
+TEST_F(DeviceTest, DeviceVolumeWhileMutedUnmutesCastTheMixerAndTheServiceFirst) {
+    // An amixer of our own, first on the path, that records its arguments.
+    std::string dir = std::filesystem::temp_directory_path() / "orvix-mixer-XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    std::ofstream(dir + "/amixer") << "#!/bin/sh\necho \"$*\" >> '" << dir << "/calls'\n";
+    chmod((dir + "/amixer").c_str(), 0755);
+    const std::string path = getenv("PATH");
+    setenv("PATH", (dir + ":" + path).c_str(), 1);
+    ASSERT_TRUE(startDevice());
+    gCastMuted = true;
+    const size_t m = mark();
+    ASSERT_TRUE(Fakes().volume("55") && Fakes().volume("56"));
+    ASSERT_TRUE(deliver());
+    setenv("PATH", path.c_str(), 1);
+    std::stringstream calls;
+    calls << std::ifstream(dir + "/calls").rdbuf();
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(calls.str(), "set Master unmute\n");
+    EXPECT_EQ(effects("", m), (Lines{"cast:CastCliSyncMute[0]", "source:UpdateAppMuteStat[false]",
+                                     "cast:CastCliSyncVolume[55]", "cast:CastCliSyncVolume[56]"}));
+    EXPECT_FALSE(gCastMuted);
+}
+
+TEST_F(DeviceTest, AnExceptionStopsAtTheEdgeOfALibraryCallback) {
+    ASSERT_TRUE(startDevice());
+    const auto saved = onVolumeMuteCallback;
+    onVolumeMuteCallback = [](const int&, const std::string&, VolumeMediaType) {
+        throw std::runtime_error("boom");
+    };
+    Fakes().castMute(1);
+    Fakes().drain();
+    onVolumeMuteCallback = saved;
+    EXPECT_TRUE(log.has("handleOnMuteChanges() stopped by an exception: boom", LOG_ERR));
+}
+
+TEST_F(DeviceTest, TheDeviceTimezoneGoesToTheReceiverAndIsRememberedWhenSent) {
+    auto announce = [&](const char* zone) {
+        setSetting(kTimeZone, zone);
+        log.clear();
+        const size_t m = mark();
+        Fakes().appWrite(kMidOemTimezone, "");
+        return deliver() ? effects("cast:", m) : Lines{"missed"};
+    };
+    ASSERT_TRUE(start());
+    // clang-format off
+    const struct { const char* zone; bool refuse; Lines calls; const char* remembered; } rows[] = {
+        {"", false, {}, ""},
+        {"Europe/Berlin", false, {"SetTimezone[\"Europe/Berlin\"]"}, "Europe/Berlin"},
+        {"Asia/Tokyo", true, {"SetTimezone[\"Asia/Tokyo\"]=-1"}, "Europe/Berlin"},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        world().receiver().refuse(row.refuse ? "SetTimezone" : "none");
+        const int32_t id = row.refuse ? -1 : world().receiver().nextRequestId();
+        EXPECT_EQ(announce(row.zone), row.calls);
+        EXPECT_EQ(CastControllerPeer::timezoneRequestId(controller()), *row.zone ? id : -1);
+        EXPECT_EQ(CastControllerPeer::timezone(controller()), row.remembered);
+        EXPECT_EQ(log.has("Timezone data is empty! data:''", LOG_ERR), !*row.zone);
+    }
+}
+
+}  // namespace orvix::test
