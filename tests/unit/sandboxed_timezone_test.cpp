@@ -153,7 +153,7 @@ TEST_F(CastTimezoneTest, TheFileIsWrittenUnderItsLockOrNotAtAll) {
                    LockLines(kPeerLock, true) == (row.mode == 'd' ? 1u : 0u);
         });
         if (held) {
-            castZone("Asia/Tokyo", row.mode == 'd');
+            EXPECT_TRUE(castZone("Asia/Tokyo", row.mode == 'd'));
             if (row.mode != 'd') {
                 EXPECT_TRUE(WaitFor([&] { return LockLines(kTimezoneFilePath, true) == 1; }));
                 EXPECT_EQ(ReadFile(kTimezoneFilePath), "America/Argentina/Buenos_Aires");
