@@ -1,0 +1,119 @@
+// Hostile input from every side the daemon listens to: the bus, its connections to the device
+// and the receiver, the receiver's setup service. None of it ends or wedges the daemon (the
+// fixture checks that it still runs), and it answers requests afterwards.
+#include <poll.h>
+
+#include "tests/e2e/E2e.h"
+
+namespace orvix::e2e {
+namespace {
+
+class HostileTest : public E2eTest {};
+
+TEST_F(HostileTest, GarbageOnTheBus) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    std::string bytes;
+    for (int i = 1; i <= 65536; ++i) bytes += static_cast<char>(i * 7);
+    const std::string get = R"({"request_type":"get","id":"tos","device_uuid":)";
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    const Args payloads{"",
+                        std::string(1 << 20, 'x'),
+                        bytes,
+                        std::string("\0", 1) + get + "\"a\"}",
+                        "{request_type: get",
+                        deep,
+                        get + "\"deep\",\"x\":" + deep + "}",
+                        R"({"request_type":["get"],"id":{"a":1},"device_uuid":"x"})",
+                        get + "\"\xff\xfe\xc3\"}",
+                        get + "\"" + std::string(1 << 20, 'u') + "\"}"};
+    for (const char* mid : {"571", "90", "572", "573"}) {
+        std::vector<Args> writes;
+        for (const std::string& payload : payloads)
+            writes.push_back({"bus", "write", mid, payload});
+        batch(writes);
+        ASSERT_TRUE(answersGet(std::string("after-") + mid));
+    }
+    // Only the two well-formed GETs were answered, each uuid as sent (bytes that are no UTF-8
+    // as U+FFFD).
+    const std::vector<std::string> answered = replies();
+    ASSERT_EQ(answered.size(), 6u);
+    EXPECT_NE(answered[0].find(R"("device_uuid":"\ufffd\ufffd\ufffd")"), std::string::npos);
+    EXPECT_NE(answered[1].find(std::string(1 << 20, 'u')), std::string::npos);
+    // Every name, up to its first NUL, went to the receiver byte for byte.
+    std::vector<Json::Value> names = ops("cast", "SetDeviceName");
+    for (const std::string& payload : payloads) {
+        const std::string name = payload.substr(0, payload.find('\0'));
+        if (name.empty()) continue;
+        ASSERT_FALSE(names.empty()) << name.substr(0, 40);
+        EXPECT_EQ(names.front()["args"][0].asString(), name);
+        names.erase(names.begin());
+    }
+    EXPECT_TRUE(names.empty());
+}
+
+// The simulator goes away and its sockets are taken over: each connection the daemon makes
+// again gets one piece of garbage, which must make the daemon close it. Then the simulator is
+// back, and so is every connection.
+TEST_F(HostileTest, GarbageOnTheDaemonsConnections) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    ASSERT_EQ(mSim.stop(SIGTERM), 0);
+    const std::vector<std::string> device{
+        "\xff\xff\xff\xff",  // a frame past the size limit
+        Frame("nope!"), Frame("[1]"), Frame(std::string(5000, '[')),
+        Frame(R"({"id":1,"ok":"yes"})"), Frame(R"({"event":5})"),
+        // A bus client drops the first, the device-service client the second.
+        Frame(R"({"event":"bus.alert","mid":571,"payload":5})") +
+            Frame(R"({"event":"source.volume","text":7})")};
+    const std::vector<std::string> receiver{
+        Frame(R"({"event":"cast.status","name":5})"),
+        Frame(R"({"event":"cast.media","info":{"metadata":{"image":[]}}})"),
+        Frame(R"({"event":"cast.response","id":"1","code":0})"),
+        Frame(R"({"event":"cast.callback","name":"volume","value":"66"})")};
+    for (const auto& [path, garbage] : {std::pair{mRunDir + "/device.sock", device},
+                                        std::pair{std::string("/tmp/cast-control"), receiver}}) {
+        const int listener = UnixSocket(path, true);
+        for (const std::string& bytes : garbage) {
+            SCOPED_TRACE(path + " " + bytes.substr(0, 50));
+            pollfd ready{listener, POLLIN, 0};
+            ASSERT_EQ(::poll(&ready, 1, 10000), 1);
+            const int fd = ::accept(listener, nullptr, nullptr);
+            SendAll(fd, bytes);
+            EXPECT_TRUE(AnswerUntilClosed(fd));
+            ::close(fd);
+        }
+        ::close(listener);
+    }
+    ASSERT_NO_FATAL_FAILURE(startSim());
+    ASSERT_TRUE(waitCtl("bus listeners", [](const Json::Value& l) { return l.size() == 1; }));
+    ASSERT_TRUE(waitOps("cast", "Create", 1));
+    EXPECT_TRUE(answersGet("after-garbage"));
+    ctl("cast connect");
+    EXPECT_TRUE(waitOps("cast", "SetDeviceName", 1));
+}
+
+// Answers of the setup service that are not its record leave the settings alone; one with the
+// record inside a megabyte is read. The fetch runs once per start: a daemon for each.
+TEST_F(HostileTest, GarbageFromTheSetupService) {
+    ASSERT_NO_FATAL_FAILURE(startSim());
+    const std::vector<Args> answers{
+        {"<html><body>Internal error</body></html>", "500", "keep"},
+        {std::string(100000, '[') + std::string(100000, ']'), "200", "keep"},
+        {std::string("\0\xff{\x01\"", 5), "200", "keep"},
+        {R"({"tos_accepted":"yes","opt_in":1,"crash":[true]})", "200", "keep"},
+        {"{\"pad\":\"" + std::string(1 << 20, 'p') + "\",\"tos_accepted\":true}", "200", "true"}};
+    for (const Args& answer : answers) {
+        SCOPED_TRACE(answer[0].substr(0, 40));
+        batch({{"eureka", "body", answer[0]},
+               {"eureka", "status", answer[1]},
+               {"env", "set", "GoogleCastTOS", "keep"},
+               {"env", "set", "GoogleCastUsageReport", "keep"}});
+        ASSERT_NO_FATAL_FAILURE(startDaemon());
+        ASSERT_TRUE(WaitFor([&] { return !lines(kStarted).empty(); }));
+        EXPECT_EQ(ctl("env get GoogleCastTOS")["value"].asString(), answer[2]);
+        EXPECT_TRUE(answersGet(std::to_string(answer[0].size())));
+        mDaemon.stop(SIGKILL);
+    }
+}
+
+}  // namespace
+}  // namespace orvix::e2e
