@@ -3,7 +3,9 @@
 # in one by one, private tmpfs /tmp and /data (with /data/time), a private /dev, a
 # loopback-only network and its own pid namespace. The fixed paths and ports the daemon uses
 # (/tmp/cast-control, /data/time, 127.0.0.1:8008, /dev/log) are then the sandbox's own, and
-# nothing is created on the machine. Exits 77 (skipped) when bubblewrap cannot run here.
+# nothing is created on the machine. Exits 77 (ctest's "skipped") only when bubblewrap is not
+# installed; installed, a sandbox that cannot start is a failure (exit 1, the reason on stderr):
+# a test that did not run must not pass for one that did.
 set -euo pipefail
 
 if [ $# -eq 0 ]; then
@@ -40,7 +42,7 @@ done
 args+=(--chdir "$PWD" --setenv ORVIX_IN_SANDBOX 1)
 
 if ! probe=$(bwrap "${args[@]}" true 2>&1); then
-    echo "SKIP: bubblewrap cannot make a sandbox here: ${probe//$'\n'/ }"
-    exit 77
+    echo "in-sandbox: bubblewrap is installed but cannot make a sandbox here: ${probe//$'\n'/ }" >&2
+    exit 1
 fi
 exec bwrap "${args[@]}" "$@"

@@ -34,7 +34,7 @@ if [ "${1:-}" != "--inside" ]; then
     status=$?
     set -e
     if [ "$status" -eq 77 ]; then
-        echo "sandbox: bubblewrap cannot make a sandbox on this machine (see the line above)" >&2
+        echo "sandbox: bubblewrap is not installed (./dev setup installs it)" >&2
         exit 1
     fi
     exit "$status"
