@@ -263,12 +263,10 @@ void FakeWorld::throwFrom(const std::string& call, const std::string& what) {
 }
 
 void FakeWorld::throwIfTold(const char* call) {
-    std::unique_lock<std::mutex> guard(mLock);
+    std::lock_guard<std::mutex> guard(mLock);
     if (mThrowFrom != call) return;
-    const std::string what = mThrowWhat;
-    guard.unlock();
-    if (what.empty()) throw 42;
-    throw std::runtime_error(what);
+    if (mThrowWhat.empty()) throw 42;
+    throw std::runtime_error(mThrowWhat);
 }
 
 bool FakeWorld::hasCastControl() const {

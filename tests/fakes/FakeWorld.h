@@ -118,8 +118,7 @@ private:
     uint64_t mControlGeneration = 0;
     uint64_t mBinderPosted = 0;
     uint64_t mBinderPending = 0;
-    std::string mThrowFrom;  // mLock
-    std::string mThrowWhat;  // mLock
+    std::string mThrowFrom, mThrowWhat;  // mLock
 };
 
 // The process-wide fakes. Made on first use and deliberately never destroyed: daemon threads
