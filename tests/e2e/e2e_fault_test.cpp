@@ -8,16 +8,6 @@
 namespace orvix::e2e {
 namespace {
 
-// The daemon's MIDs in the order it registers them.
-bool HasDaemonMids(const Json::Value& listeners) {
-    for (const Json::Value& listener : listeners) {
-        std::string mids;
-        for (const Json::Value& mid : listener["mids"]) mids += mid.asString() + " ";
-        if (mids == "90 571 150 115 37 572 573 ") return true;
-    }
-    return false;
-}
-
 class FaultTest : public E2eTest {};
 
 // Device side: the bus client registers its MIDs again, in their first order, and the listener
@@ -34,7 +24,9 @@ TEST_F(FaultTest, EverySideComesBackAfterTheSimulatorIsKilled) {
 
     ASSERT_EQ(mSim.stop(SIGKILL), 128 + SIGKILL);
     ASSERT_NO_FATAL_FAILURE(startSim());
-    EXPECT_TRUE(waitCtl("bus listeners", HasDaemonMids));
+    EXPECT_TRUE(waitCtl("bus listeners", [](const Json::Value& l) {
+        return Compact(l[0]["mids"]) == "[90,571,150,115,37,572,573]";
+    }));
     EXPECT_TRUE(answersGet("after-restart"));
     ASSERT_TRUE(waitOps("cast", "Create", 1));
     EXPECT_TRUE(ops("cast", "CastCliInit").empty());
@@ -51,41 +43,14 @@ TEST_F(FaultTest, EverySideComesBackAfterTheSimulatorIsKilled) {
     EXPECT_EQ(ctl("env get GoogleCastUsageReport")["value"].asString(), "true");
 }
 
-// The fetch held, the simulator killed, and the new one's setup service answering while the
-// daemon's device connections are still away: its settings writes wait for them.
-TEST_F(FaultTest, SettingsWrittenAcrossARestartBetweenTheFetchAndTheWrite) {
-    ASSERT_NO_FATAL_FAILURE(startSim());
-    ctl("eureka hang");
-    ASSERT_NO_FATAL_FAILURE(startDaemon());
-    ASSERT_TRUE(waitCtl("eureka log", [](const Json::Value& log) { return log.size() == 1; }));
-    ASSERT_EQ(mSim.stop(SIGKILL), 128 + SIGKILL);
-    // The new simulator serves its device socket elsewhere until the fetch has its answer.
-    const std::string deviceSocket = mRunDir + "/device.sock";
-    ASSERT_NO_FATAL_FAILURE(startSim(mDir + "/second"));
-    ASSERT_TRUE(waitCtl("eureka log", [](const Json::Value& log) { return log.size() == 1; }));
-    ASSERT_EQ(::unlink(deviceSocket.c_str()), 0);
-    ASSERT_EQ(::symlink((mRunDir + "/device.sock").c_str(), deviceSocket.c_str()), 0);
-
-    // The new simulator's setup service answers "{}": both settings "false".
-    EXPECT_TRUE(waitCtl("env log", [](const Json::Value& log) { return log.size() == 2; }));
-    EXPECT_EQ(ctl("env get GoogleCastTOS")["value"].asString(), "false");
-    EXPECT_EQ(ctl("env get GoogleCastUsageReport")["value"].asString(), "false");
-    EXPECT_TRUE(WaitFor([&] { return !lines(kStarted).empty(); }));
-    EXPECT_TRUE(answersGet("after-fetch"));
-}
-
 // Refusing the control ends the controller thread for good; requests are still answered, a SET
 // with "unreachable", and nothing reaches the receiver once it would take it.
 TEST_F(FaultTest, AReceiverThatRefusesTheControl) {
     ASSERT_NO_FATAL_FAILURE(startSim());
     ctl("cast refuse all");
     ASSERT_NO_FATAL_FAILURE(startDaemon());
-    ASSERT_TRUE(WaitFor([&] {
-        return !lines(
-                    "castcontroller: Init() Failed to construct castcontrol, observer and SS "
-                    "listerner instances!")
-                    .empty();
-    }));
+    ASSERT_TRUE(
+        WaitFor([&] { return !lines("castcontroller: Init() Failed to construct").empty(); }));
     run({"cast refuse none", "bus write 90 Kitchen",
          R"(bus write 571 {"request_type":"set","id":"tos","action":"accepted",)"
          R"("device_uuid":"d","user_ip":"i"})"});
@@ -93,7 +58,6 @@ TEST_F(FaultTest, AReceiverThatRefusesTheControl) {
     EXPECT_EQ(replies()[0], R"({"action":"","device_uuid":"","id":"","status":"failure",)"
                             R"("status_msg":"Cast server unreachable try after 5 secs!"})");
     EXPECT_TRUE(answersGet("no-control"));
-    EXPECT_EQ(ops("cast", "Create").size(), 1u);
     EXPECT_EQ(ctl("cast log").size(), 1u);
     EXPECT_TRUE(lines(kStarted).empty());
 }
@@ -116,8 +80,10 @@ TEST_F(FaultTest, TheUiManagerAwayCostsOnlyTheDisplay) {
 }
 
 // A setup service that takes the request and never answers holds the controller thread only:
-// requests are answered, cast events handled, and a suspend given meanwhile is not lost.
-TEST_F(FaultTest, ASetupServiceThatHangsHoldsOnlyTheControllerThread) {
+// requests are answered, cast events handled, and a suspend given meanwhile is kept. Then the
+// simulator is killed, and the new one's setup service answers while the daemon's device
+// connections are still away: the settings writes wait for them.
+TEST_F(FaultTest, TheSetupServiceHangsThenTheSimulatorRestartsBeforeTheWrite) {
     ASSERT_NO_FATAL_FAILURE(startSim());
     ctl("eureka hang");
     ASSERT_NO_FATAL_FAILURE(startDaemon());
@@ -126,14 +92,21 @@ TEST_F(FaultTest, ASetupServiceThatHangsHoldsOnlyTheControllerThread) {
     ASSERT_TRUE(waitOps("cast", "SetDeviceName", 1));
     ASSERT_TRUE(waitOps("cast", "Suspend", 1));
     EXPECT_TRUE(answersGet("while-held"));
-    EXPECT_TRUE(lines(kStarted).empty());
     EXPECT_TRUE(ops("cast", "CastCliExit").empty());
 
-    run({R"(eureka body {"tos_accepted":true})", "eureka up"});
-    EXPECT_TRUE(WaitFor([&] { return !lines(kStarted).empty(); }));
+    ASSERT_EQ(mSim.stop(SIGKILL), 128 + SIGKILL);
+    // The new simulator serves its device socket elsewhere until the fetch has its answer.
+    const std::string deviceSocket = mRunDir + "/device.sock";
+    ASSERT_NO_FATAL_FAILURE(startSim(mDir + "/second"));
+    ASSERT_TRUE(waitCtl("eureka log", [](const Json::Value& log) { return log.size() == 1; }));
+    ASSERT_EQ(::unlink(deviceSocket.c_str()), 0);
+    ASSERT_EQ(::symlink((mRunDir + "/device.sock").c_str(), deviceSocket.c_str()), 0);
+    // It answers "{}": both settings "false". Then the controller thread ends, as it was told.
+    EXPECT_TRUE(waitCtl("env log", [](const Json::Value& log) { return log.size() == 2; }));
+    EXPECT_EQ(ctl("env get GoogleCastTOS")["value"].asString(), "false");
+    EXPECT_EQ(ctl("env get GoogleCastUsageReport")["value"].asString(), "false");
     EXPECT_TRUE(waitOps("cast", "CastCliExit", 1));
-    EXPECT_EQ(ctl("env get GoogleCastTOS")["value"].asString(), "true");
-    EXPECT_EQ(ctl("eureka log").size(), 1u);
+    EXPECT_TRUE(answersGet("after-fetch"));
 }
 
 }  // namespace
