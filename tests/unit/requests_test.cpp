@@ -72,8 +72,8 @@ TEST_F(RequestsTest, RequestsThatAreNotForwardedAreAnsweredOrDroppedAtOnce) {
                SetReply("failure", "Cast server unreachable try after 5 secs!", "", "", "")}));
     world().receiver().refuse("none");
     ASSERT_TRUE(controller().Init());
-    ASSERT_TRUE(post(new android::AMessage(kWhatClientRequest)));  // no payload at all
     log.clear();
+    ASSERT_TRUE(post(new android::AMessage(kWhatClientRequest)));  // no payload at all
     world().receiver().refuse("AcceptTos");
     world().receiver().refuse("SetUsageReportOptIn");
     setSetting(kTimeZone, "Europe/Berlin");
