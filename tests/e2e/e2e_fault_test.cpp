@@ -68,12 +68,11 @@ TEST_F(FaultTest, TheUiManagerAwayCostsOnlyTheDisplay) {
     ASSERT_NO_FATAL_FAILURE(startAll());
     const std::string media = "cast media --state 3 --time 0 --stream 1 --duration 100 --title ";
     run({"ui down", "cast connect", "cast request-resources", media + "Down"});
-    ASSERT_TRUE(waitOps("source", "UpdatePlayerState", 1));
+    const char* const kNotShown = "castcontroller: updateMetadata() can not update metadata";
+    ASSERT_TRUE(WaitFor([&] { return !lines(kNotShown).empty(); }));
     EXPECT_TRUE(answersGet("ui-down"));
-    const auto failed =
-        lines("castcontroller: updateMetadata() can not update metadata to UIManager!");
-    ASSERT_EQ(failed.size(), 1u);
-    EXPECT_EQ(failed[0]["priority"], 3);
+    ASSERT_EQ(lines(kNotShown).size(), 1u);
+    EXPECT_EQ(lines(kNotShown)[0]["priority"], 3);
     run({"ui up", media + "Up"});
     ASSERT_TRUE(waitCtl("ui log", [](const Json::Value& log) { return log.size() == 1; }));
     EXPECT_EQ(ctl("ui log")[0]["fields"]["trackName"].asString(), "Up");
