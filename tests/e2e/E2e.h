@@ -264,10 +264,12 @@ protected:
         }
         return payloads;
     }
-    // A GET from uuid answered: everything the looper had before it is done.
+    // A GET from uuid answered: everything the looper had before it is done. Written once the
+    // daemon listens, since the bus keeps nothing for a listener that is away.
     bool answersGet(const std::string& uuid) {
         const std::string member = "\"device_uuid\":\"" + uuid + "\"";
-        return batch({{"bus", "write", "571", GetRequest(uuid)}}).size() == 1 &&
+        return waitCtl("bus listeners", [](const Json::Value& l) { return !l.empty(); }) &&
+               batch({{"bus", "write", "571", GetRequest(uuid)}}).size() == 1 &&
                waitCtl("bus read 572", [&](const Json::Value& r) {
                    return r["payload"].asString().find(member) != std::string::npos;
                });
