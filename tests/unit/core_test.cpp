@@ -2,6 +2,7 @@
 // end, and the reading of the receiver's setup document.
 #include <json/json.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -59,9 +60,10 @@ TEST_F(CoreTest, OnlyTheExactTextFalseSwitchesTheDaemonOff) {
         auto* parked = new fakes::ManualClock();
         android::SetSystemClock(parked);
         world().bus().setReachable(false);
-        int result = 1;
+        std::atomic<int> result{1};
         std::thread entry([&] { result = OrvixCastMain(); });
         EXPECT_TRUE(parked->waitForSleepers(1, std::chrono::seconds(5)));
+        EXPECT_EQ(result, 1);  // the main thread stays in the binder pool
         android::BinderPool::Shutdown();
         entry.join();
         EXPECT_EQ(result, 0);
