@@ -323,15 +323,16 @@ TEST_F(CastTest, NowPlayingReachesTheUiWhenItChanged) {
     cover2[kKeyCoverArtUrl] = "http://art/2.jpg";
     other[kKeyTrackName] = "Other";
     const std::string shown = Shown("Album", "Artist", "http://art/1.jpg", 215500, "Song");
-    const auto onAir = [](const char* track) {
-        return Shown("", "Radio One", "defaultArt.jpg", -1, track);
-    };
+    const auto onAir = [](auto t) { return Shown("", "Radio One", "defaultArt.jpg", -1, t); };
     const Numbers liveNoTime = {{kKeyStreamType, 2}, {kKeyTotalDuration, 0}};
     // Stream type 1 and 215.5 s unless the row says otherwise.
     // clang-format off
     const struct { Texts texts; Numbers numbers; Lines effects; bool uiUp = true; } rows[] = {
         {song, {}, {shown}}, {song, {}, {}},
         {cover2, {}, {Shown("Album", "Artist", "http://art/2.jpg", 215500, "Song")}},
+        // Past what the UI's milliseconds can hold: held at the largest.
+        {cover2, {{kKeyTotalDuration, 1e7}},
+         {Shown("Album", "Artist", "http://art/2.jpg", 2147483647, "Song")}},
         {other, {{kKeyTotalDuration, 0}}, {}}, {other, {{kKeyTotalDuration, -3}}, {}},
         {other, {{kKeyTotalDuration, kInf}}, {}}, {other, {{kKeyTotalDuration, kNaN}}, {}},
         {other, {{kKeyStreamType, 0}}, {}}, {other, {{kKeyStreamType, 3}}, {}},
