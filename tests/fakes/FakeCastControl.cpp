@@ -25,19 +25,11 @@ const char* textOrNull(const std::optional<std::string>& text) {
 }
 
 void deliverStatus(chromecast::CastControl::Observer* observer, const model::CastStatusData& s) {
-    chromecast::RunningApp app;
-    chromecast::CastStatus status;
-    status.name = textOrNull(s.name);
-    status.castState = s.castState;
-    status.buildNumber = textOrNull(s.buildNumber);
-    status.timezone = textOrNull(s.timezone);
-    status.locale = textOrNull(s.locale);
-    status.usageReport = s.usageReport;
-    if (s.appName || s.appWithoutName) {
-        app.appName = textOrNull(s.appName);
-        status.runningApp = &app;
-    }
-    observer->OnCastStatus(status);
+    chromecast::RunningApp app{textOrNull(s.appName)};
+    const bool withApp = s.appName || s.appWithoutName;
+    observer->OnCastStatus({textOrNull(s.name), s.castState, textOrNull(s.buildNumber),
+                            textOrNull(s.timezone), textOrNull(s.locale), s.usageReport,
+                            withApp ? &app : nullptr});
 }
 
 void deliverMedia(chromecast::CastControl::Observer* observer, const model::MediaStatusData& m) {
@@ -45,32 +37,20 @@ void deliverMedia(chromecast::CastControl::Observer* observer, const model::Medi
     chromecast::MusicTrackMediaMetadata track;
     chromecast::MediaMetadata metadata;
     chromecast::MediaInfo info;
-    chromecast::MediaStatus status;
-    status.mediaSessionId = m.sessionId;
-    status.playerState = m.playerState;
-    status.currentTime = m.currentTime;
-    status.idleReason = m.idleReason;
-    if (m.mediaInfo) {
-        info.streamType = m.mediaInfo->streamType;
-        info.duration = m.mediaInfo->duration;
-        if (m.mediaInfo->metadata) {
-            const model::MediaMetadataData& md = *m.mediaInfo->metadata;
-            metadata.title = textOrNull(md.title);
-            metadata.metadataType = md.metadataType;
-            if (md.imageUrl || md.imageWithoutUrl) {
-                image.url = textOrNull(md.imageUrl);
-                metadata.images = &image;
-                metadata.imageCount = 1;
-            }
-            track.albumName = textOrNull(md.albumName);
-            track.albumArtist = textOrNull(md.albumArtist);
-            track.artist = textOrNull(md.artist);
-            metadata.musicTrack = &track;
-            info.metadata = &metadata;
-        }
-        status.mediaInfo = &info;
+    if (m.mediaInfo && m.mediaInfo->metadata) {
+        const model::MediaMetadataData& md = *m.mediaInfo->metadata;
+        const bool withImage = md.imageUrl || md.imageWithoutUrl;
+        image.url = textOrNull(md.imageUrl);
+        track = {textOrNull(md.albumName), textOrNull(md.albumArtist), textOrNull(md.artist)};
+        metadata = {textOrNull(md.title), withImage ? &image : nullptr, withImage ? 1 : 0,
+                    md.metadataType, &track};
     }
-    observer->OnMediaStatus(status);
+    if (m.mediaInfo) {
+        info = {m.mediaInfo->streamType, m.mediaInfo->duration,
+                m.mediaInfo->metadata ? &metadata : nullptr};
+    }
+    observer->OnMediaStatus(
+        {m.sessionId, m.playerState, m.currentTime, m.idleReason, m.mediaInfo ? &info : nullptr});
 }
 
 }  // namespace

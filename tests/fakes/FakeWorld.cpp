@@ -205,10 +205,6 @@ bool FakeWorld::castRespond(int32_t requestId, int32_t code) {
     return recordAndPost(model::CastEvent::response(requestId, code));
 }
 
-void FakeWorld::castReady() {
-    recordAndPost(model::CastEvent::of(model::CastEvent::Kind::Ready));
-}
-
 void FakeWorld::castRequestResources() {
     recordAndPost(model::CastEvent::of(model::CastEvent::Kind::RequestResources));
 }
@@ -267,11 +263,6 @@ void FakeWorld::throwIfTold(const char* call) {
     if (mThrowFrom != call) return;
     if (mThrowWhat.empty()) throw 42;
     throw std::runtime_error(mThrowWhat);
-}
-
-bool FakeWorld::hasCastControl() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    return mCastControl != nullptr;
 }
 
 void FakeWorld::attachCastControl(FakeCastControl* control) {

@@ -52,7 +52,6 @@ public:
     bool castRespond(int32_t requestId, int32_t code);
 
     // Calls of the callback variables; a variable left null means nothing happens.
-    void castReady();
     void castRequestResources();
     void castReleaseResources();
     void castVolume(int32_t volume);
@@ -66,10 +65,6 @@ public:
     // throws what, or a value that is no std::exception when what is empty; "" stops it.
     void throwFrom(const std::string& call, const std::string& what);
     void throwIfTold(const char* call);
-
-    bool onBusThread() const { return mBusThread.onThread(); }
-    bool onCastThread() const { return mCastThread.onThread(); }
-    bool hasCastControl() const;
 
     // ---- For the fake platform (tests/fakes) ----
 
