@@ -46,12 +46,10 @@ expect_refused() {
 }
 expect_refused core/Bad.cpp '#include "platform/host/Connection.h"'
 expect_refused core/Bad.cpp '#include "platform/android/ALooper.h"'
-expect_refused cast/Bad.h '#include "platform/cast/CastControl.h"'
 expect_refused requests/Bad.cpp '#include "sim/model/World.h"'
 expect_refused device/Bad.cpp '#include "tests/fakes/FakeWorld.h"'
 expect_refused core/Bad.cpp '#include "../platform/host/Connection.h"'
 expect_refused core/Bad.cpp '#include <platform/host/Connection.h>'
-expect_refused core/Bad.cpp '#include <sim/server/Server.h>'
 expect_refused core/Bad.cpp '  #  include "platform/device/VEMOHelper.h"'
 expect_refused core/Bad.cpp '#include "core/NotThere.h"'
 expect_refused core/Bad.cpp '#include PLATFORM_HEADER'

@@ -21,11 +21,6 @@ for program in orvixcast orvixsim; do
     grep -qx "ExecStart=/opt/orvix/bin/$program.*" "$units/$program.service" ||
         fail "$program.service does not start /opt/orvix/bin/$program"
 done
-grep -qx 'Restart=always' "$units/orvixcast.service" || fail "orvixcast.service is not restarted always"
-grep -qx 'StartLimitIntervalSec=0' "$units/orvixcast.service" || fail "orvixcast.service can give up"
-grep -qx 'After=orvixsim.service' "$units/orvixcast.service" || fail "orvixcast.service does not follow orvixsim"
-grep -qx 'Environment=ORVIXSIM_DIR=/run/orvixsim' "$units/orvixcast.service" ||
-    fail "orvixcast.service does not look for the simulator where orvixsim.service runs it"
 grep -q '@' "$units"/*.service && fail "a unit keeps a placeholder: $(grep -h '@' "$units"/*.service)"
 
 # systemd's own reading of the units, where systemd is there: it wants the programs in place.
