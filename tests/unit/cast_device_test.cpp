@@ -4,12 +4,10 @@
 // volume and mute both ways and the device's timezone handed to the receiver.
 #include <sys/stat.h>
 
-#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <limits>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -27,8 +25,6 @@ using std::nullopt;
 using Opt = std::optional<std::string>;
 
 constexpr int64_t kSecond = 1000000;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 model::CastStatusData Status(Opt name, Opt build, bool usage, Opt app, int32_t state = 6) {
     return {std::move(name), std::move(build), "en-US", "Europe/Berlin", state, usage, app, false};
@@ -57,8 +53,8 @@ sp<AMessage> Message(uint32_t what, const Texts& texts, const Numbers& numbers =
 }
 
 // The UI record, fields in the order the daemon sets them.
-std::string Shown(const std::string& album, const std::string& artist, const std::string& cover,
-                  int32_t ms, const std::string& track) {
+std::string Shown(const std::string& track, int32_t ms, std::string cover = "http://art/1.jpg",
+                  std::string album = "Album", std::string artist = "Artist") {
     return "metadata{album=\"" + album + "\",artist=\"" + artist + "\",coverArt=\"" + cover +
            "\",playState=0,totalTime=" + std::to_string(ms) + ",trackName=\"" + track +
            "\",next=1,prev=1,repeat=-1,shuffle=-1,seek=0,currentSource=24}";
@@ -66,12 +62,6 @@ std::string Shown(const std::string& album, const std::string& artist, const std
 
 class CastTest : public DaemonTest {
 protected:
-    // The device's name on MID 90 as the bus holds it, without alerting the daemon.
-    void setBusName(const std::string& name) {
-        std::vector<model::BusAlert> ignored;
-        world().bus().write("", model::Origin::App, model::Scope::Remote, kMidDeviceName, name,
-                            &ignored);
-    }
     // A buffered track on the UI and in the now-playing record.
     bool play(const char* track) {
         return post(Message(kWhatMediaStatus, {{kKeyTrackName, track}},
@@ -90,7 +80,6 @@ TEST_F(CastTest, CastStatusGoesOnOnlyWhileConnectedWithWhatChanged) {
     // clang-format off
     const struct { char before; model::CastStatusData status; Lines posted; } rows[] = {
         {' ', full, {}}, {'C', Status("Kitchen", "1.56", true, "Radio", 1), {}},
-        {' ', Status("Kitchen", "1.56", true, "Radio", 0), {}},
         {' ', full, {R"({cast-name="Kitchen", build-number="1.56", locale="en-US", )"
                      R"(timezone="Europe/Berlin", castapp-name="Radio", usage-report=1})"}},
         {' ', Status("Kitchen", "1.56", true, {}), {}}, {' ', full, {R"({castapp-name="Radio"})"}},
@@ -117,21 +106,18 @@ TEST_F(CastTest, CastStatusGoesOnOnlyWhileConnectedWithWhatChanged) {
 TEST_F(CastTest, MediaStatusCarriesWhatChangedAndReportsThePlayerState) {
     ASSERT_TRUE(startDevice());
     tap->swallow({kWhatMediaStatus});
-    MediaStatusData idle = Media(1), noSession = Media(0, 0.0, 0);
-    idle.idleReason = 2;
-    model::MediaMetadataData song{"Song", "B", "A", "AA", "http://img/1.jpg", false, 3};
+    const MediaStatusData noSession = Media(0, 0.0, 0);
+    model::MediaMetadataData song{"Song", "B", "A", "AA", "http://i/1", false, 3};
     model::MediaMetadataData clip = song, noUrl{"News", "Anna", nullopt, nullopt, nullopt, true, 3};
     clip.metadataType = 0;
     const std::string news = R"(stream-type=2, total-duration=0, coveart-url="", )"
                              R"(track-name="News", artist-name="Anna"})";
-    const std::string img =
-        R"({stream-type=1, total-duration=61.5, coveart-url="http://img/1.jpg", )";
+    const std::string img = R"({stream-type=1, total-duration=61.5, coveart-url="http://i/1", )";
     // clang-format off
     const struct { MediaStatusData status; std::string posted; Lines reported; } rows[] = {
-        {idle, "{player-state=1}", {"UpdatePlayerState[1]"}}, {Media(1), "", {}},
+        {Media(1), "{player-state=1}", {"UpdatePlayerState[1]"}}, {Media(1), "", {}},
         {Track(1, 2, 0.0, noUrl), "{" + news, {}},
         {Track(3, 2, 0.0, noUrl), "{player-state=3, " + news, {"UpdatePlayerState[2]"}},
-        {Media(4), "{player-state=4}", {"UpdatePlayerState[5]"}},
         {Media(2), "{player-state=2}", {"UpdatePlayerState[0]"}},
         {Media(5), "{player-state=5}", {"UpdatePlayerState[5]"}},
         {Media(0), "{player-state=0}", {}},
@@ -156,16 +142,14 @@ TEST_F(CastTest, PlayPositionIsPublishedEverySecondWhilePlaying) {
     useManualClock();
     ASSERT_TRUE(start());
     // 'm' a media status at a time, 'a' the clock advanced, 'd' a disconnect; then what
-    // follows on MID 49 (a later row's write shows that nothing else came first).
+    // follows on MID 49 (a later row's write shows that nothing else came first). The media
+    // status at 30.2 is a seek: the next write starts there.
     // clang-format off
-    const struct { char op; int32_t state; double value; Lines writes; } steps[] = {
-        {'m', 2, 12.7, {"12000"}}, {'a', 0, 1, {"13000"}},
-        {'m', 2, 30.2, {}}, {'a', 0, 1, {"30000"}},  // a seek: the next write starts there
-        {'m', 3, 40.2, {}}, {'a', 0, 1, {"40000"}}, {'a', 0, 5, {}},
-        {'m', 2, 0.0, {}}, {'m', 2, -3.0, {}}, {'m', 2, kNaN, {}}, {'m', 2, 7.5, {"7000"}},
-        {'m', 3, -4.0, {}}, {'a', 0, 1, {"0"}},
-        {'m', 2, 5.0, {"5000"}}, {'d', 0, 0, {}}, {'a', 0, 1, {"6000"}}, {'a', 0, 1, {}},
-        {'m', 2, 9.0, {"9000"}},
+    const struct { char op; int32_t state; double value; const char* write; } steps[] = {
+        {'m', 2, 12.7, "12000"}, {'a', 0, 1, "13000"}, {'m', 2, 30.2, ""}, {'a', 0, 1, "30000"},
+        {'m', 3, 40.2, ""}, {'a', 0, 1, "40000"}, {'a', 0, 5, ""}, {'m', 2, 0.0, ""},
+        {'m', 2, 7.5, "7000"}, {'m', 3, -4.0, ""}, {'a', 0, 1, "0"}, {'m', 2, 5.0, "5000"},
+        {'d', 0, 0, ""}, {'a', 0, 1, "6000"}, {'a', 0, 1, ""}, {'m', 2, 9.0, "9000"},
     };
     // clang-format on
     Lines want;
@@ -174,9 +158,8 @@ TEST_F(CastTest, PlayPositionIsPublishedEverySecondWhilePlaying) {
         if (step.op == 'd') Fakes().castDisconnect();
         ASSERT_TRUE(deliver());
         if (step.op == 'a') clock.advance(static_cast<int64_t>(step.value) * kSecond);
-        want.insert(want.end(), step.writes.begin(), step.writes.end());
-        ASSERT_TRUE(WaitFor([&] { return effects("bus:49=") == want; }))
-            << step.op << step.value << ": " << ::testing::PrintToString(effects("bus:49="));
+        if (*step.write) want.push_back(step.write);
+        ASSERT_TRUE(WaitFor([&] { return effects("bus:49=") == want; })) << step.op << step.value;
     }
 }
 
@@ -204,7 +187,6 @@ TEST_F(CastTest, DisconnectGivesTheSpeakerBackAndEmptiesTheUiOnlyWhileCastHasIt)
         EXPECT_EQ(track(), row.given.size() && !row.switched ? "" : row.source);
         EXPECT_EQ(log.count(std::string("Current Source : ") + row.source + ", ignore", LOG_NOTICE),
                   *row.source == '\0' || row.source == std::string("0"));
-        EXPECT_EQ(gSourceSwitched, row.switched);
     }
 }
 
@@ -218,20 +200,19 @@ TEST_F(CastTest, ConnectionNamesTheReceiverAndAsksForTheDelayAndTheStatus) {
     // names, the delay's request id and the version known: the calls, sleeps and follow-ups.
     // clang-format off
     const struct { const char *bus, *device; int status; const char* latency; bool refuse;
-                   int32_t delayId; const char* version; size_t calls; const char* name;
-                   size_t sleeps; Lines delay;
+                   int32_t delayId; const char *version, *name; size_t calls, sleeps; Lines delay;
     } rows[] = {
-        {"Living Room", "Den", 0, "", false, -1, "", 1, "Living Room", 0, zero},
-        {"", "Den", 0, "250", false, -1, "", 1, "Den", 0, {R"({multizone-delay="250"})"}},
-        {"", "", 0, "", false, -1, "", 1, "OrvixSync_", 0, zero},
+        {"Living Room", "Den", 0, "", false, -1, "", "Living Room", 1, 0, zero},
+        {"", "Den", 0, "250", false, -1, "", "Den", 1, 0, {R"({multizone-delay="250"})"}},
+        {"", "", 0, "", false, -1, "", "OrvixSync_", 1, 0, zero},
         // A device that fails to name itself leaves the name empty: nothing to ask for.
-        {"", "", -1, "", false, -1, "", 0, "", 6, zero},
-        {"Kitchen", "", 0, "", true, 17, "1.56", 6, "Kitchen", 6, {}},
+        {"", "", -1, "", false, -1, "", "", 0, 6, zero},
+        {"Kitchen", "", 0, "", true, 17, "1.56", "Kitchen", 6, 6, {}},
     };
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.bus);
-        setBusName(row.bus);
+        ASSERT_TRUE(Fakes().appWrite(kMidDeviceName, row.bus) && deliver());
         world().deviceName().setName(row.device);
         world().deviceName().setStatus(row.status);
         setSetting(kGoogleCastPlayerLatency, row.latency);
@@ -253,7 +234,7 @@ TEST_F(CastTest, ConnectionNamesTheReceiverAndAsksForTheDelayAndTheStatus) {
 
 TEST_F(CastTest, StatusSpreadsNameVersionConsentLocaleAndAppName) {
     ASSERT_TRUE(start());
-    setBusName("Kitchen");
+    ASSERT_TRUE(Fakes().appWrite(kMidDeviceName, "Kitchen") && deliver());
     const char* version = "setting:GoogleCastFirmwareVersion=1.56";
     // clang-format off
     const struct { Texts texts; Numbers numbers; Lines effects; } rows[] = {
@@ -281,32 +262,24 @@ TEST_F(CastTest, VersionMonitorAsksEveryTenSecondsUntilTheVersionIsKnown) {
     useManualClock();
     ASSERT_TRUE(start());
     auto requests = [&] { return effects("cast:RequestCastStatus").size(); };
-    auto round = [&](size_t want) {
+    // Asked at once, then each round: a status that brings the version ends the monitor at
+    // the next round without asking; without one it asks ten times, refusals counting the same.
+    for (const size_t rounds : {1u, 10u}) {
+        const size_t before = requests();
+        world().receiver().refuse(rounds == 1 ? "none" : "RequestCastStatus");
+        log.clear();
+        ASSERT_TRUE(post(new AMessage(kWhatTriggerCastStatus)));
+        ASSERT_TRUE(log.waitFor("MonitorCastLiteVersion() started!"));
+        for (size_t n = 1; n <= rounds; ++n) {
+            clock.advance(10 * kSecond);
+            ASSERT_TRUE(WaitFor([&] { return requests() == before + 1 + n; }));
+        }
+        ASSERT_TRUE(rounds != 1 || post(Message(kWhatCastStatus, {{kKeyBuildNumber, "1.56"}})));
         clock.advance(10 * kSecond);
-        return WaitFor([&] { return requests() == want; });
-    };
-    auto ended = [&] {
-        return WaitFor([&] { return CastControllerPeer::activeMonitors(controller()) == 0; });
-    };
-    ASSERT_TRUE(post(new AMessage(kWhatTriggerCastStatus)));
-    ASSERT_TRUE(log.waitFor("MonitorCastLiteVersion() started!"));
-    EXPECT_EQ(requests(), 1u);
-    ASSERT_TRUE(round(2));
-    // A status brings the version: the next round ends the monitor without asking.
-    ASSERT_TRUE(post(Message(kWhatCastStatus, {{kKeyBuildNumber, "1.56"}})));
-    clock.advance(10 * kSecond);
-    ASSERT_TRUE(ended());
-    EXPECT_EQ(requests(), 2u);
-    // Never a version: ten requests after the first, refused ones counting the same.
-    CastControllerPeer::setCastLiteVersion(controller(), "");
-    world().receiver().refuse("RequestCastStatus");
-    log.clear();
-    ASSERT_TRUE(post(new AMessage(kWhatTriggerCastStatus)));
-    ASSERT_TRUE(log.waitFor("MonitorCastLiteVersion() started!"));
-    for (size_t n = 1; n <= 10; ++n) ASSERT_TRUE(round(3 + n));
-    clock.advance(10 * kSecond);
-    ASSERT_TRUE(ended());
-    EXPECT_EQ(requests(), 13u);
+        ASSERT_TRUE(WaitFor([&] { return CastControllerPeer::activeMonitors(controller()) == 0; }));
+        EXPECT_EQ(requests(), before + 1 + rounds);
+        CastControllerPeer::setCastLiteVersion(controller(), "");
+    }
 }
 
 TEST_F(CastTest, NowPlayingReachesTheUiWhenItChanged) {
@@ -317,39 +290,30 @@ TEST_F(CastTest, NowPlayingReachesTheUiWhenItChanged) {
                         {kKeyAlbumArtist, "Band"}, {kKeyArtistName, "Artist"},
                         {kKeyCoverArtUrl, "http://art/1.jpg"}};
     Texts cover2 = song, other = song, band = {{kKeyAlbumName, ""}, {kKeyAlbumArtist, "Band"}};
-    const Texts live = {{kKeyTrackName, "Morning"}, {kKeyArtistName, "Radio One"}},
-                evening = {{kKeyTrackName, "Evening"}, {kKeyArtistName, "Radio One"}};
+    const Texts live = {{kKeyTrackName, "Morning"}, {kKeyArtistName, "Radio One"}};
     // clang-format on
     cover2[kKeyCoverArtUrl] = "http://art/2.jpg";
     other[kKeyTrackName] = "Other";
-    const std::string shown = Shown("Album", "Artist", "http://art/1.jpg", 215500, "Song");
-    const auto onAir = [](auto t) { return Shown("", "Radio One", "defaultArt.jpg", -1, t); };
+    const std::string shown = Shown("Song", 215500);
+    const std::string onAir = Shown("Morning", -1, "defaultArt.jpg", "", "Radio One");
     const Numbers liveNoTime = {{kKeyStreamType, 2}, {kKeyTotalDuration, 0}};
     // Stream type 1 and 215.5 s unless the row says otherwise.
     // clang-format off
     const struct { Texts texts; Numbers numbers; Lines effects; bool uiUp = true; } rows[] = {
         {song, {}, {shown}}, {song, {}, {}},
-        {cover2, {}, {Shown("Album", "Artist", "http://art/2.jpg", 215500, "Song")}},
+        {cover2, {}, {Shown("Song", 215500, "http://art/2.jpg")}},
         // Past what the UI's milliseconds can hold: held at the largest.
-        {cover2, {{kKeyTotalDuration, 1e7}},
-         {Shown("Album", "Artist", "http://art/2.jpg", 2147483647, "Song")}},
-        {other, {{kKeyTotalDuration, 0}}, {}}, {other, {{kKeyTotalDuration, -3}}, {}},
-        {other, {{kKeyTotalDuration, kInf}}, {}}, {other, {{kKeyTotalDuration, kNaN}}, {}},
-        {other, {{kKeyStreamType, 0}}, {}}, {other, {{kKeyStreamType, 3}}, {}},
-        {live, liveNoTime, {onAir("Morning")}},
-        {live, {{kKeyStreamType, 2}, {kKeyTotalDuration, kNaN}}, {}},
-        {evening, {{kKeyStreamType, 2}, {kKeyTotalDuration, -1}}, {onAir("Evening")}},
+        {cover2, {{kKeyTotalDuration, 1e7}}, {Shown("Song", 2147483647, "http://art/2.jpg")}},
+        {other, {{kKeyTotalDuration, 0}}, {}}, {other, {{kKeyTotalDuration, HUGE_VAL}}, {}},
+        {other, {{kKeyStreamType, 0}}, {}}, {live, liveNoTime, {onAir}}, {live, liveNoTime, {}},
         // The UI down: the record is taken all the same and not sent again.
         {other, {}, {}, false}, {other, {}, {}},
         // Without a track the app's name, without an album the album artist.
-        {band, {}, {Shown("Band", "", "defaultArt.jpg", 215500, "Radio")}},
+        {band, {}, {Shown("Radio", 215500, "defaultArt.jpg", "Band", "")}},
         // No session: over, unless a live stream still plays (no state counts as 0).
         {song, {{kKeySessionId, 0}}, {"clear"}},
-        {song, {{kKeySessionId, 0}, {kKeyStreamType, 2}, {kKeyPlayerState, 2}}, {shown}},
-        {live, {{kKeySessionId, 0}, {kKeyStreamType, 2}, {kKeyTotalDuration, 0}},
-         {onAir("Morning")}},
-        {evening, {{kKeySessionId, 0}, {kKeyStreamType, 2}, {kKeyPlayerState, 1}}, {"clear"}},
-        {song, {{kKeySessionId, 1}}, {shown}},
+        {live, {{kKeySessionId, 0}, {kKeyStreamType, 2}, {kKeyTotalDuration, 0}}, {onAir}},
+        {live, {{kKeySessionId, 0}, {kKeyStreamType, 2}, {kKeyPlayerState, 1}}, {"clear"}},
     };
     // clang-format on
     ASSERT_TRUE(post(Message(kWhatCastStatus, {{kKeyCastAppName, "Radio"}})));
@@ -363,55 +327,40 @@ TEST_F(CastTest, NowPlayingReachesTheUiWhenItChanged) {
         ASSERT_TRUE(post(Message(kWhatMediaStatus, rows[i].texts, numbers)));
         EXPECT_EQ(effects("ui:", m), rows[i].effects);
     }
-    // A release empties the record, so the same track is sent again.
-    const size_t m = mark();
-    Fakes().castReleaseResources();
-    ASSERT_TRUE(deliver() && post(Message(kWhatMediaStatus, song, buffered)));
-    EXPECT_EQ(effects("", m), (Lines{"ui:clear", "source:DisconnectMySource[]", "ui:" + shown}));
 }
 
 TEST_F(CastTest, MultizoneDelayTextsBecomeMicrosecondsAndARefusalIsRetriedASecondLater) {
     useManualClock();
     ASSERT_TRUE(start());
-    auto requests = [&] { return effects("cast:SetMultizoneDelay"); };
-    auto delay = [&](const char* text) {
-        return post(Message(kWhatMultizoneDelay, {{kKeyMultizoneDelay, text}}));
-    };
+    auto requests = [&](size_t from) { return effects("cast:SetMultizoneDelay", from); };
+    // Texts that read as no finite number ask for no delay.
     // clang-format off
-    const struct { const char* text; int64_t requested; bool readable; } rows[] = {
-        {"250", 250000, true}, {"-1000", -1000000, true}, {"1000", 1000000, true},
-        {"-1000.5", -1000, true}, {"1000.5", 1000, true}, {"1500", 1500, true},
-        {" 42abc", 42000, true}, {"", 0, false}, {"abc", 0, false}, {"1e400", 0, false},
-        {"inf", 0, false}, {"nan", 0, false}, {"1e300", INT64_MAX, true},
-        {"-1e300", INT64_MIN, true},
+    const std::pair<const char*, int64_t> rows[] = {
+        {"250", 250000}, {"-1000", -1000000}, {"1000", 1000000}, {"-1000.5", -1000},
+        {"1000.5", 1000}, {" 42abc", 42000}, {"", 0}, {"1e400", 0}, {"inf", 0},
+        {"1e300", INT64_MAX}, {"-1e300", INT64_MIN},
         // Beyond 32 bits, as the speaker's long could not hold them.
-        {"5000000000", 5000000000, true}, {"-3000000000.9", -3000000000, true},
+        {"5000000000", 5000000000}, {"-3000000000.9", -3000000000},
     };
     // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string("text '") + row.text + "'");
+    for (const auto& [text, requested] : rows) {
         const int32_t id = world().receiver().nextRequestId();
-        log.clear();
-        ASSERT_TRUE(delay(row.text));
-        EXPECT_EQ(requests().back(), "[" + std::to_string(row.requested) + "]");
-        EXPECT_EQ(CastControllerPeer::multizoneRequestId(controller()), id);
-        EXPECT_EQ(log.has("Exception caught! -> stod", LOG_ERR), !row.readable);
+        ASSERT_TRUE(post(Message(kWhatMultizoneDelay, {{kKeyMultizoneDelay, text}})));
+        EXPECT_EQ(requests(0).back(), "[" + std::to_string(requested) + "]") << text;
+        EXPECT_EQ(CastControllerPeer::multizoneRequestId(controller()), id) << text;
     }
     // Refused: -1, and the same text again a second later, not before, until it is taken.
     world().receiver().refuse("SetMultizoneDelay");
-    ASSERT_TRUE(delay(" 250ms"));
+    const size_t m = mark();
+    ASSERT_TRUE(post(Message(kWhatMultizoneDelay, {{kKeyMultizoneDelay, " 250ms"}})));
     EXPECT_EQ(CastControllerPeer::multizoneRequestId(controller()), -1);
     for (const auto& [us, count] :
          {std::pair(kSecond - 1, 1u), {1, 2u}, {kSecond, 3u}, {5 * kSecond, 3u}}) {
         world().receiver().refuse(count == 3 ? "none" : "SetMultizoneDelay");
         clock.advance(us);
-        ASSERT_TRUE(settle() &&
-                    WaitFor([&] { return requests().size() == std::size(rows) + count; }) &&
-                    settle());
+        ASSERT_TRUE(settle() && WaitFor([&] { return requests(m).size() == count; }) && settle());
     }
-    const Lines all = requests();
-    EXPECT_EQ(Lines(all.begin() + std::size(rows), all.end()),
-              (Lines{"[250000]=-1", "[250000]=-1", "[250000]"}));
+    EXPECT_EQ(requests(m), (Lines{"[250000]=-1", "[250000]=-1", "[250000]"}));
 }
 
 TEST_F(DeviceTest, GrantReleaseAndSwitchFollowTheOwnershipTable) {
@@ -427,8 +376,7 @@ TEST_F(DeviceTest, GrantReleaseAndSwitchFollowTheOwnershipTable) {
     // clang-format off
     const struct { char event; bool granting, uiUp; Lines effects; bool switched; } steps[] = {
         {'G', true, true, grant, false}, {'R', true, true, disconnect, false},
-        {'S', true, true, away, true}, {'S', true, true, away, true},
-        {'R', true, true, stopped, true}, {'R', true, true, stopped, true},
+        {'S', true, true, away, true}, {'R', true, true, stopped, true},
         {'G', false, true, {grant[0]}, true}, {'R', true, false, {stopped[1]}, true},
         {'G', true, true, grant, false}, {'R', true, true, disconnect, false},
     };
@@ -462,8 +410,7 @@ TEST_F(DeviceTest, EachPlayControlWordGivesExactlyItsActions) {
         // The mute words set cast's mute and the flag only: no mixer, no report.
         {"MUTE", {"cast:CastCliSyncMute[1]"}}, {"UNMUTE", {"cast:CastCliSyncMute[0]"}},
         // Standby clears the switch flag before the clean-up looks at it.
-        {"STANDBYON", {"cast:RevokeResources[]", "ui:clear"}},
-        {"play", {}}, {"resume", {}}, {"standbyon", {}}, {"PLAY ", {}}, {"", {}}, {"VOLUME", {}},
+        {"STANDBYON", {"cast:RevokeResources[]", "ui:clear"}}, {"play", {}}, {"VOLUME", {}},
         // A failed command is logged and the report still goes out.
         {"STOP", {"cast:SendPlayCommand[2]=-1", "bus:70=SPEAKER_INACTIVE,24"}, true},
     };
@@ -500,14 +447,13 @@ TEST_F(DeviceTest, WithoutACastControlOnlyTheServiceHearsOfASwitch) {
     EXPECT_TRUE(gCastMuted);
 }
 
-TEST_F(DeviceTest, CastVolumeAndMuteReachTheService) {
+TEST_F(DeviceTest, CastVolumeAndMuteReachTheServiceAndNoExceptionLeavesTheCallback) {
     ASSERT_TRUE(startDevice());
     // clang-format off
     const struct { char what; int32_t value; const char* effect; bool muted; } rows[] = {
         {'v', 57, "UpdateAppVolume[\"57\"]", false}, {'v', 150, "UpdateAppVolume[\"100\"]", false},
-        {'v', -3, "UpdateAppVolume[\"0\"]", false}, {'v', INT_MIN, "UpdateAppVolume[\"0\"]", false},
-        {'m', 1, "UpdateAppMuteStat[true]", true}, {'m', 2, nullptr, true},
-        {'m', -1, nullptr, true}, {'m', 0, "UpdateAppMuteStat[false]", false},
+        {'v', -3, "UpdateAppVolume[\"0\"]", false}, {'m', 1, "UpdateAppMuteStat[true]", true},
+        {'m', 2, nullptr, true}, {'m', 0, "UpdateAppMuteStat[false]", false},
     };
     // clang-format on
     for (const auto& row : rows) {
@@ -518,55 +464,48 @@ TEST_F(DeviceTest, CastVolumeAndMuteReachTheService) {
         Fakes().drain();
         EXPECT_EQ(effects("source:", m), row.effect ? Lines{row.effect} : Lines{});
         EXPECT_EQ(gCastMuted, row.muted);
-        EXPECT_EQ(log.has("invalid volume level " + std::to_string(row.value), LOG_ERR),
-                  !row.effect);
     }
+    // An exception stops at the edge of the library's callback.
+    onVolumeMuteCallback = [](const int&, const std::string&, VolumeMediaType) {
+        throw std::runtime_error("boom");
+    };
+    Fakes().castMute(1);
+    Fakes().drain();
+    EXPECT_TRUE(log.has("handleOnMuteChanges() stopped by an exception: boom", LOG_ERR));
 }
 
-TEST_F(DeviceTest, DeviceVolumeTextReachesTheReceiverAsAWholeNumberUpTo100) {
+TEST_F(DeviceTest, DeviceVolumeReachesTheReceiverAsAWholeNumberUpTo100AndUnmutesFirst) {
     ASSERT_TRUE(startDevice());
-    const char *nan = "conversion Failed", *big = "bound check failed";
+    // Text that is no whole number from 0 to 100 gives 30.
     // clang-format off
-    const struct { const char* text; int volume; const char* error; } rows[] = {
-        {"42", 42, nullptr}, {" 42", 42, nullptr}, {"", 0, nullptr}, {"100", 100, nullptr},
-        {"0", 0, nullptr}, {nullptr, 0, nullptr}, {"abc", 30, nan}, {"42 ", 30, nan},
-        {"4x2", 30, nan}, {"101", 30, big}, {"-5", 30, big},
-        {"4294967338", 30, big},  // 42 once wrapped to 32 bits
+    const std::pair<const char*, int> rows[] = {
+        {"42", 42}, {" 42", 42}, {"", 0}, {nullptr, 0}, {"100", 100}, {"abc", 30}, {"42 ", 30},
+        {"101", 30}, {"-5", 30}, {"4294967338", 30},  // 42 once wrapped to 32 bits
     };
     // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.text ? row.text : "(null)");
-        log.clear();
+    for (const auto& [text, volume] : rows) {
+        SCOPED_TRACE(text ? text : "(null)");
         const size_t m = mark();
-        ASSERT_TRUE(!row.text || Fakes().volume(row.text));
-        if (!row.text) controller().sourceSwitchListener()->OnVolumeChangeEvent(nullptr);
+        ASSERT_TRUE(!text || Fakes().volume(text));
+        if (!text) controller().sourceSwitchListener()->OnVolumeChangeEvent(nullptr);
         ASSERT_TRUE(deliver());
-        EXPECT_EQ(effects("", m),
-                  Lines{"cast:CastCliSyncVolume[" + std::to_string(row.volume) + "]"});
-        EXPECT_EQ(log.count("", LOG_ERR), row.error ? 2u : 1u);  // and "Alsa mixer is in UNMUTE"
-        EXPECT_TRUE(!row.error || log.has(row.error, LOG_ERR));
+        EXPECT_EQ(effects("", m), Lines{"cast:CastCliSyncVolume[" + std::to_string(volume) + "]"});
     }
     // What reaches the looper otherwise is held to 0..100; no field is 0.
     const size_t m = mark();
-    for (const Numbers& volume :
-         {Numbers{{kKeyVolumeEventData, 120}}, Numbers{{kKeyVolumeEventData, -7}}, Numbers{}}) {
-        ASSERT_TRUE(post(Message(kWhatVolumeEvent, {}, volume)));
+    for (double volume : {120.0, -7.0}) {
+        ASSERT_TRUE(post(Message(kWhatVolumeEvent, {}, {{kKeyVolumeEventData, volume}})));
     }
-    EXPECT_EQ(effects("", m), (Lines{"cast:CastCliSyncVolume[100]", "cast:CastCliSyncVolume[0]",
-                                     "cast:CastCliSyncVolume[0]"}));
-}
-
-TEST_F(DeviceTest, DeviceVolumeWhileMutedUnmutesCastTheMixerAndTheServiceFirst) {
-    // An amixer of our own, first on the path, that records its arguments.
+    ASSERT_TRUE(post(new AMessage(kWhatVolumeEvent)));
+    // Muted, cast, the mixer and the service are unmuted first, once. The mixer is an amixer
+    // of our own, first on the path, that records its arguments.
     std::string dir = std::filesystem::temp_directory_path() / "orvix-mixer-XXXXXX";
     ASSERT_NE(mkdtemp(dir.data()), nullptr);
     std::ofstream(dir + "/amixer") << "#!/bin/sh\necho \"$*\" >> '" << dir << "/calls'\n";
     chmod((dir + "/amixer").c_str(), 0755);
     const std::string path = getenv("PATH");
     setenv("PATH", (dir + ":" + path).c_str(), 1);
-    ASSERT_TRUE(startDevice());
     gCastMuted = true;
-    const size_t m = mark();
     ASSERT_TRUE(Fakes().volume("55") && Fakes().volume("56"));
     ASSERT_TRUE(deliver());
     setenv("PATH", path.c_str(), 1);
@@ -574,31 +513,14 @@ TEST_F(DeviceTest, DeviceVolumeWhileMutedUnmutesCastTheMixerAndTheServiceFirst) 
     calls << std::ifstream(dir + "/calls").rdbuf();
     std::filesystem::remove_all(dir);
     EXPECT_EQ(calls.str(), "set Master unmute\n");
-    EXPECT_EQ(effects("", m), (Lines{"cast:CastCliSyncMute[0]", "source:UpdateAppMuteStat[false]",
+    EXPECT_EQ(effects("", m), (Lines{"cast:CastCliSyncVolume[100]", "cast:CastCliSyncVolume[0]",
+                                     "cast:CastCliSyncVolume[0]", "cast:CastCliSyncMute[0]",
+                                     "source:UpdateAppMuteStat[false]",
                                      "cast:CastCliSyncVolume[55]", "cast:CastCliSyncVolume[56]"}));
     EXPECT_FALSE(gCastMuted);
 }
 
-TEST_F(DeviceTest, AnExceptionStopsAtTheEdgeOfALibraryCallback) {
-    ASSERT_TRUE(startDevice());
-    const auto saved = onVolumeMuteCallback;
-    onVolumeMuteCallback = [](const int&, const std::string&, VolumeMediaType) {
-        throw std::runtime_error("boom");
-    };
-    Fakes().castMute(1);
-    Fakes().drain();
-    onVolumeMuteCallback = saved;
-    EXPECT_TRUE(log.has("handleOnMuteChanges() stopped by an exception: boom", LOG_ERR));
-}
-
 TEST_F(DeviceTest, TheDeviceTimezoneGoesToTheReceiverAndIsRememberedWhenSent) {
-    auto announce = [&](const char* zone) {
-        setSetting(kTimeZone, zone);
-        log.clear();
-        const size_t m = mark();
-        Fakes().appWrite(kMidOemTimezone, "");
-        return deliver() ? effects("cast:", m) : Lines{"missed"};
-    };
     ASSERT_TRUE(start());
     // clang-format off
     const struct { const char* zone; bool refuse; Lines calls; const char* remembered; } rows[] = {
@@ -608,12 +530,13 @@ TEST_F(DeviceTest, TheDeviceTimezoneGoesToTheReceiverAndIsRememberedWhenSent) {
     };
     // clang-format on
     for (const auto& row : rows) {
+        setSetting(kTimeZone, row.zone);
         world().receiver().refuse(row.refuse ? "SetTimezone" : "none");
-        const int32_t id = row.refuse ? -1 : world().receiver().nextRequestId();
-        EXPECT_EQ(announce(row.zone), row.calls);
-        EXPECT_EQ(CastControllerPeer::timezoneRequestId(controller()), *row.zone ? id : -1);
+        const size_t m = mark();
+        Fakes().appWrite(kMidOemTimezone, "");
+        ASSERT_TRUE(deliver());
+        EXPECT_EQ(effects("cast:", m), row.calls);
         EXPECT_EQ(CastControllerPeer::timezone(controller()), row.remembered);
-        EXPECT_EQ(log.has("Timezone data is empty! data:''", LOG_ERR), !*row.zone);
     }
 }
 
