@@ -1,16 +1,12 @@
 // A one-route HTTP server on 127.0.0.1:8008 for the setup-information fetch: answers the n-th
-// connection with the n-th raw response (the last one from then on), and counts them.
+// connection with the n-th raw response (the last one from then on).
 #pragma once
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,73 +16,45 @@ namespace orvix::test {
 class TestHttpServer {
 public:
     explicit TestHttpServer(std::vector<std::string> raw) : mResponses(std::move(raw)) {}
-    TestHttpServer(int status, const std::string& body) : mResponses{Response(status, body)} {}
     ~TestHttpServer() {
-        mStopping = true;
+        shutdown(mFd, SHUT_RDWR);  // ends the accept of a listening socket on Linux
         if (mThread.joinable()) mThread.join();
-        if (mFd >= 0) close(mFd);
+        close(mFd);
     }
 
-    static std::string Response(int status, const std::string& body) {
-        return "HTTP/1.1 " + std::to_string(status) +
-               " X\r\nContent-Type: application/json\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    static std::string Ok(const std::string& body) {
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\nConnection: close\r\n\r\n" + body;
     }
 
     bool start() {
         mFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
         setsockopt(mFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-        sockaddr_in addr = {};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(8008);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(mFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-            listen(mFd, 8) != 0) {
-            return false;
-        }
-        mThread = std::thread([this] { serve(); });
+        sockaddr_in addr{AF_INET, htons(8008), {htonl(INADDR_LOOPBACK)}, {}};
+        if (bind(mFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) return false;
+        if (listen(mFd, 8) != 0) return false;
+        mThread = std::thread([this] {
+            for (int client; (client = accept4(mFd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+                // The request is read whole first: closing on unread bytes would reset it.
+                std::string request;
+                char buffer[4096];
+                for (ssize_t n; request.find("\r\n\r\n") == std::string::npos &&
+                                (n = recv(client, buffer, sizeof(buffer), 0)) > 0;) {
+                    request.append(buffer, static_cast<size_t>(n));
+                }
+                const std::string& out = mResponses[std::min(mServed++, mResponses.size() - 1)];
+                send(client, out.data(), out.size(), MSG_NOSIGNAL);
+                close(client);
+            }
+        });
         return true;
     }
 
-    int requests() const { return mRequests; }
-
-    void setResponse(int status, const std::string& body) {
-        std::lock_guard<std::mutex> lock(mLock);
-        mResponses = {Response(status, body)};
-    }
-
 private:
-    void serve() {
-        while (!mStopping) {
-            pollfd pfd = {mFd, POLLIN, 0};
-            if (poll(&pfd, 1, 20) <= 0) continue;
-            int client = accept4(mFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) continue;
-            std::string request;
-            char buffer[4096];
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                ssize_t n = recv(client, buffer, sizeof(buffer), 0);
-                if (n <= 0) break;
-                request.append(buffer, static_cast<size_t>(n));
-            }
-            std::string response;
-            {
-                // Counted before the answer goes out, so the client never finds it missing.
-                std::lock_guard<std::mutex> lock(mLock);
-                size_t index = static_cast<size_t>(mRequests++);
-                response = mResponses[std::min(index, mResponses.size() - 1)];
-            }
-            send(client, response.data(), response.size(), MSG_NOSIGNAL);
-            close(client);
-        }
-    }
-
-    std::mutex mLock;
-    std::vector<std::string> mResponses;
+    const std::vector<std::string> mResponses;
     int mFd = -1;
-    std::atomic<bool> mStopping{false};
-    std::atomic<int> mRequests{0};
+    size_t mServed = 0;  // by the server thread only
     std::thread mThread;
 };
 
