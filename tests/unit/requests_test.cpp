@@ -184,31 +184,31 @@ TEST_F(RequestsTest, EachAnswerGivesOneReplyAndOnlyCodesFromZeroUpRecordTheConse
     const struct {
         int32_t code;
         const char *id, *action;
-        std::string setting;  // none when empty
+        Lines setting;  // written before the reply
         const char* text;
     } rows[] = {
         // clang-format off
-        {0, "tos", "accepted", kTos, kApproved.c_str()},
-        {1, "crash_report", "refused", kUsage + "false", "Unknown error!"},
-        {2, "crash_report", "accepted", kUsage + "true", "Error:Cast shell is not reachable"},
-        {3, "tos", "accepted", kTos, "Error:Update cast shell or controller"},
-        {4, "tos", "accepted", kTos, "Error:Response for request has not arrived in time"},
-        {5, "tos", "accepted", kTos, "Error:Castcontrol has not implemented this request"},
-        {6, "tos", "accepted", kTos, "Error:User action when no media session was available"},
-        {7, "tos", "accepted", kTos, "Error:Current app doesn't support required namespace"},
-        {8, "tos", "accepted", kTos, "Error:Multizone is not enabled in cast shell"},
-        {9, "tos", "accepted", kTos,
+        {0, "tos", "accepted", {kTos}, kApproved.c_str()},
+        {1, "crash_report", "refused", {kUsage + "false"}, "Unknown error!"},
+        {2, "crash_report", "accepted", {kUsage + "true"}, "Error:Cast shell is not reachable"},
+        {3, "tos", "accepted", {kTos}, "Error:Update cast shell or controller"},
+        {4, "tos", "accepted", {kTos}, "Error:Response for request has not arrived in time"},
+        {5, "tos", "accepted", {kTos}, "Error:Castcontrol has not implemented this request"},
+        {6, "tos", "accepted", {kTos}, "Error:User action when no media session was available"},
+        {7, "tos", "accepted", {kTos}, "Error:Current app doesn't support required namespace"},
+        {8, "tos", "accepted", {kTos}, "Error:Multizone is not enabled in cast shell"},
+        {9, "tos", "accepted", {kTos},
          "Error:The request contained poorly-formatted or invalid data"},
-        {10, "tos", "accepted", kTos, "Error:Response arrived but was formatted incorrectly"},
-        {11, "tos", "accepted", kTos, "Error: Receiver is not accepting resources"},
-        {12, "crash_report", "accepted", kUsage + "true", ""},
-        {-1, "tos", "accepted", "", "requestID error!"},
-        {-2, "tos", "accepted", "", "parsing failed!"},
-        {-3, "tos", "accepted", "", "insufficient data to handle request!"},
-        {-4, "tos", "accepted", "", "Configuration already updated!"},
-        {-5, "crash_report", "accepted", "", "Cast server unreachable try after 5 secs!"},
-        {-6, "tos", "accepted", "", "Invalid json data!"},
-        {-7, "tos", "accepted", "", "Unknown error!"},
+        {10, "tos", "accepted", {kTos}, "Error:Response arrived but was formatted incorrectly"},
+        {11, "tos", "accepted", {kTos}, "Error: Receiver is not accepting resources"},
+        {12, "crash_report", "accepted", {kUsage + "true"}, ""},
+        {-1, "tos", "accepted", {}, "requestID error!"},
+        {-2, "tos", "accepted", {}, "parsing failed!"},
+        {-3, "tos", "accepted", {}, "insufficient data to handle request!"},
+        {-4, "tos", "accepted", {}, "Configuration already updated!"},
+        {-5, "crash_report", "accepted", {}, "Cast server unreachable try after 5 secs!"},
+        {-6, "tos", "accepted", {}, "Invalid json data!"},
+        {-7, "tos", "accepted", {}, "Unknown error!"},
         // clang-format on
     };
     int32_t requestId = 0;
@@ -218,9 +218,9 @@ TEST_F(RequestsTest, EachAnswerGivesOneReplyAndOnlyCodesFromZeroUpRecordTheConse
         ASSERT_TRUE(request(Set(row.id, row.action)));
         next();
         ASSERT_TRUE(respond(++requestId, row.code));
-        Lines want = {
-            SetReply(row.code >= 0 ? "success" : "failure", row.text, row.id, row.action)};
-        if (!row.setting.empty()) want.insert(want.begin(), row.setting);
+        Lines want = row.setting;
+        want.push_back(
+            SetReply(row.code >= 0 ? "success" : "failure", row.text, row.id, row.action));
         EXPECT_EQ(next(), want);
     }
 }

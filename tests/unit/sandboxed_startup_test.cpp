@@ -18,7 +18,6 @@ using fakes::Fakes;
 namespace {
 
 constexpr int64_t kSecond = 1000000;
-constexpr int64_t kHalfSecond = 500000;
 const char* const kSocket = "/tmp/cast-control";
 
 class StartUpTest : public DaemonTest {
@@ -61,12 +60,12 @@ TEST_F(StartUpTest, StartsInOrderRetryingTheBusTheSocketAndTheFetchThenStopsOnAS
          R"({"tos_accepted":false,)",
          TestHttpServer::Ok(R"({"tos_accepted":true})")});
     ASSERT_TRUE(http.start());
-    clock.advance(kHalfSecond);
+    clock.advance(kSecond / 2);
     ASSERT_TRUE(sleeps(4));
-    clock.advance(kHalfSecond);
+    clock.advance(kSecond / 2);
     ASSERT_TRUE(log.waitFor("wait for stop signal"));
     EXPECT_EQ(clock.sleeps(),
-              (std::vector<int64_t>{3 * kSecond, kSecond, kHalfSecond, kHalfSecond}));
+              (std::vector<int64_t>{3 * kSecond, kSecond, kSecond / 2, kSecond / 2}));
     EXPECT_EQ(effects("setting:"), (Lines{"GoogleCastTOS=true", "GoogleCastUsageReport=false"}));
 
     ASSERT_TRUE(Fakes().appWrite(kMidSuspendReason3, ""));
