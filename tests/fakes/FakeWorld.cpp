@@ -185,43 +185,7 @@ bool FakeWorld::notifySource(std::optional<model::SourceNotification> notificati
     return true;
 }
 
-bool FakeWorld::castConnect() {
-    return recordAndPost(model::CastEvent::of(model::CastEvent::Kind::Connected));
-}
-
-bool FakeWorld::castDisconnect() {
-    return recordAndPost(model::CastEvent::of(model::CastEvent::Kind::Disconnected));
-}
-
-bool FakeWorld::castStatus(const model::CastStatusData& status) {
-    return recordAndPost(model::CastEvent::statusEvent(status));
-}
-
-bool FakeWorld::castMedia(const model::MediaStatusData& media) {
-    return recordAndPost(model::CastEvent::mediaEvent(media));
-}
-
-bool FakeWorld::castRespond(int32_t requestId, int32_t code) {
-    return recordAndPost(model::CastEvent::response(requestId, code));
-}
-
-void FakeWorld::castRequestResources() {
-    recordAndPost(model::CastEvent::of(model::CastEvent::Kind::RequestResources));
-}
-
-void FakeWorld::castReleaseResources() {
-    recordAndPost(model::CastEvent::of(model::CastEvent::Kind::ReleaseResources));
-}
-
-void FakeWorld::castVolume(int32_t volume) {
-    recordAndPost(model::CastEvent::volume(volume));
-}
-
-void FakeWorld::castMute(int32_t mute) {
-    recordAndPost(model::CastEvent::mute(mute));
-}
-
-bool FakeWorld::recordAndPost(const model::CastEvent& event) {
+bool FakeWorld::cast(const model::CastEvent& event) {
     return postCastEvent(mWorld.receiver().recordEvent(event));
 }
 

@@ -43,19 +43,10 @@ public:
     bool playControl(const std::string& word);
     bool volume(const std::string& text);
 
-    // Observer events for the newest live cast control; false when there is none (the event
-    // is still recorded).
-    bool castConnect();
-    bool castDisconnect();
-    bool castStatus(const model::CastStatusData& status);
-    bool castMedia(const model::MediaStatusData& media);
-    bool castRespond(int32_t requestId, int32_t code);
-
-    // Calls of the callback variables; a variable left null means nothing happens.
-    void castRequestResources();
-    void castReleaseResources();
-    void castVolume(int32_t volume);
-    void castMute(int32_t mute);
+    // A receiver event, recorded, then delivered on the cast library thread: an observer
+    // event to the newest live cast control (false when there is none), a callback-variable
+    // event to its variable (nothing when the variable is null).
+    bool cast(const model::CastEvent& event);
 
     // Blocks until the bus thread, the cast library thread and the binder work the fakes
     // posted have delivered everything queued so far, including what that delivery queued.
@@ -94,7 +85,6 @@ private:
     void deliverAlert(const model::BusAlert& alert);
     void deliverToObserver(const model::CastEvent& event, uint64_t generation);
     bool notifySource(std::optional<model::SourceNotification> notification);
-    bool recordAndPost(const model::CastEvent& event);
     void waitBinderIdle();
     void binderWorkDone();
 

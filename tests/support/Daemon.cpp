@@ -176,7 +176,7 @@ bool Daemon::startDevice() {
     mListener = mController->sourceSwitchListener();
     if (mListener == nullptr) return false;
     if (withControl) {
-        fakes::Fakes().castRequestResources();
+        fakes::Fakes().cast(model::CastEvent::of(model::CastEvent::Kind::RequestResources));
     } else {
         android::SourceSwitchClient::UpdatePlayerState(mListener,
                                                        android::ISourceSwitch::PLAYSTATE_PLAYING);

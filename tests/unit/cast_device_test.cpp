@@ -21,6 +21,7 @@ using android::sp;
 using fakes::Fakes;
 using fakes::WaitFor;
 using model::MediaStatusData;
+using Ev = model::CastEvent;
 using std::nullopt;
 using Opt = std::optional<std::string>;
 
@@ -92,13 +93,13 @@ TEST_F(CastTest, CastStatusGoesOnOnlyWhileConnectedWithWhatChanged) {
     };
     // clang-format on
     for (const auto& row : rows) {
-        if (row.before == 'C') Fakes().castConnect();
-        if (row.before == 'D') Fakes().castDisconnect();
-        Fakes().castStatus(row.status);
+        if (row.before == 'C') Fakes().cast(Ev::of(Ev::Kind::Connected));
+        if (row.before == 'D') Fakes().cast(Ev::of(Ev::Kind::Disconnected));
+        Fakes().cast(Ev::statusEvent(row.status));
         ASSERT_TRUE(deliver());
         EXPECT_EQ(tap->take(kWhatCastStatus), row.posted);
     }
-    Fakes().castRespond(7, -3);
+    Fakes().cast(Ev::response(7, -3));
     ASSERT_TRUE(deliver());
     EXPECT_EQ(tap->take(kWhatCastResponse), Lines{"{request-id=7, result-msg=-3}"});
 }
@@ -130,7 +131,7 @@ TEST_F(CastTest, MediaStatusCarriesWhatChangedAndReportsThePlayerState) {
     // clang-format on
     for (const auto& row : rows) {
         const size_t m = mark();
-        Fakes().castMedia(row.status);
+        Fakes().cast(Ev::mediaEvent(row.status));
         ASSERT_TRUE(deliver());
         EXPECT_EQ(tap->take(kWhatMediaStatus), row.posted.empty() ? Lines{} : Lines{row.posted});
         EXPECT_EQ(effects("source:", m), row.reported);
@@ -154,8 +155,8 @@ TEST_F(CastTest, PlayPositionIsPublishedEverySecondWhilePlaying) {
     // clang-format on
     Lines want;
     for (const auto& step : steps) {
-        if (step.op == 'm') Fakes().castMedia(Media(step.state, step.value));
-        if (step.op == 'd') Fakes().castDisconnect();
+        if (step.op == 'm') Fakes().cast(Ev::mediaEvent(Media(step.state, step.value)));
+        if (step.op == 'd') Fakes().cast(Ev::of(Ev::Kind::Disconnected));
         ASSERT_TRUE(deliver());
         if (step.op == 'a') clock.advance(static_cast<int64_t>(step.value) * kSecond);
         if (*step.write) want.push_back(step.write);
@@ -180,7 +181,7 @@ TEST_F(CastTest, DisconnectGivesTheSpeakerBackAndEmptiesTheUiOnlyWhileCastHasIt)
         gSourceSwitched = row.switched;
         world().ui().setUp(row.uiUp);
         const size_t m = mark();
-        Fakes().castDisconnect();
+        Fakes().cast(Ev::of(Ev::Kind::Disconnected));
         ASSERT_TRUE(deliver());
         EXPECT_EQ(effects("source:", m), row.given);
         EXPECT_EQ(effects("ui:", m), row.ui);
@@ -220,7 +221,7 @@ TEST_F(CastTest, ConnectionNamesTheReceiverAndAsksForTheDelayAndTheStatus) {
         CastControllerPeer::multizoneRequestId(controller()) = row.delayId;
         CastControllerPeer::setCastLiteVersion(controller(), row.version);
         const size_t m = mark(), slept = clock.sleeps().size();
-        Fakes().castConnect();
+        Fakes().cast(Ev::of(Ev::Kind::Connected));
         // The handler posts its follow-ups behind the first marker.
         ASSERT_TRUE(deliver() && settle());
         EXPECT_EQ(effects("cast:", m), Lines(row.calls, std::string("SetDeviceName[\"") + row.name +
@@ -387,8 +388,8 @@ TEST_F(DeviceTest, GrantReleaseAndSwitchFollowTheOwnershipTable) {
         world().source().setGrant(steps[i].granting);
         world().ui().setUp(steps[i].uiUp);
         const size_t m = mark();
-        if (steps[i].event == 'G') Fakes().castRequestResources();
-        if (steps[i].event == 'R') Fakes().castReleaseResources();
+        if (steps[i].event == 'G') Fakes().cast(Ev::of(Ev::Kind::RequestResources));
+        if (steps[i].event == 'R') Fakes().cast(Ev::of(Ev::Kind::ReleaseResources));
         ASSERT_TRUE(steps[i].event != 'S' || Fakes().sourceSwitch());
         ASSERT_TRUE(deliver());
         EXPECT_EQ(effects("", m), steps[i].effects);
@@ -457,8 +458,8 @@ TEST_F(DeviceTest, CastVolumeAndMuteReachTheServiceAndNoExceptionLeavesTheCallba
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(1, row.what) + std::to_string(row.value));
         const size_t m = mark();
-        if (row.what == 'v') Fakes().castVolume(row.value);
-        if (row.what == 'm') Fakes().castMute(row.value);
+        if (row.what == 'v') Fakes().cast(Ev::volume(row.value));
+        if (row.what == 'm') Fakes().cast(Ev::mute(row.value));
         Fakes().drain();
         EXPECT_EQ(effects("source:", m), row.effect ? Lines{row.effect} : Lines{});
         EXPECT_EQ(gCastMuted, row.muted);
@@ -467,7 +468,7 @@ TEST_F(DeviceTest, CastVolumeAndMuteReachTheServiceAndNoExceptionLeavesTheCallba
     onVolumeMuteCallback = [](const int&, const std::string&, VolumeMediaType) {
         throw std::runtime_error("boom");
     };
-    Fakes().castMute(1);
+    Fakes().cast(Ev::mute(1));
     Fakes().drain();
     EXPECT_TRUE(log.has("handleOnMuteChanges() stopped by an exception: boom", LOG_ERR));
 }
