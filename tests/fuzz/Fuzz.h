@@ -33,4 +33,13 @@ inline Daemon& NextInput() {
     return d;
 }
 
+// The daemon writes only the two consent settings, and only as "true" or "false".
+inline void CheckConsentWrites(const Lines& writes) {
+    for (const std::string& w : writes) {
+        FUZZ_CHECK(w == "GoogleCastTOS=true" || w == "GoogleCastTOS=false" ||
+                       w == "GoogleCastUsageReport=true" || w == "GoogleCastUsageReport=false",
+                   "wrote %s", w.c_str());
+    }
+}
+
 }  // namespace orvix::test

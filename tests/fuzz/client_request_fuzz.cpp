@@ -37,13 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        : reply["status_msg"].isString() && reply["action"].isString(),
                    "reply %s", text.c_str());
     }
-    // The daemon writes only the two consent settings, and only as "true" or "false".
-    for (const std::string& write : d.effects("setting:")) {
-        FUZZ_CHECK(write == "GoogleCastTOS=true" || write == "GoogleCastTOS=false" ||
-                       write == "GoogleCastUsageReport=true" ||
-                       write == "GoogleCastUsageReport=false",
-                   "wrote setting %s", write.c_str());
-    }
+    CheckConsentWrites(d.effects("setting:"));
     // A SET the receiver took is answered exactly when the receiver answers it.
     size_t taken = 0;
     for (const std::string& call : d.effects("cast:")) {

@@ -23,11 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const Lines writes = d.effects("setting:");
     FUZZ_CHECK(writes.size() <= 2, "%zu setting writes", writes.size());
-    for (const std::string& w : writes) {
-        FUZZ_CHECK(w == "GoogleCastTOS=true" || w == "GoogleCastTOS=false" ||
-                       w == "GoogleCastUsageReport=true" || w == "GoogleCastUsageReport=false",
-                   "wrote %s", w.c_str());
-    }
+    CheckConsentWrites(writes);
     Json::Value root;
     std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
     bool object = false;
