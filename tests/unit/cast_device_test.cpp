@@ -328,6 +328,10 @@ TEST_F(CastTest, NowPlayingReachesTheUiWhenItChanged) {
         ASSERT_TRUE(post(Message(kWhatMediaStatus, rows[i].texts, numbers)));
         EXPECT_EQ(effects("ui:", m), rows[i].effects);
     }
+    // A status without a stream type is of none: nothing to show.
+    const size_t m = mark();
+    ASSERT_TRUE(post(Message(kWhatMediaStatus, song, {{kKeyTotalDuration, 215.5}})));
+    EXPECT_EQ(effects("ui:", m), Lines{});
 }
 
 TEST_F(CastTest, MultizoneDelayTextsBecomeMicrosecondsAndARefusalIsRetriedASecondLater) {
@@ -396,6 +400,12 @@ TEST_F(DeviceTest, GrantReleaseAndSwitchFollowTheOwnershipTable) {
         EXPECT_EQ(gSourceSwitched, steps[i].switched);
         EXPECT_EQ(track(), steps[i].event == 'R' ? "" : "Song");
     }
+    // A device volume that is no number is pushed as the default.
+    Fakes().appWrite(kMidVolume, "loud");
+    const size_t m = mark();
+    Fakes().cast(Ev::of(Ev::Kind::RequestResources));
+    ASSERT_TRUE(deliver());
+    EXPECT_EQ(effects("cast:CastCliSyncVolume", m), Lines{"[30]"});
 }
 
 TEST_F(DeviceTest, EachPlayControlWordGivesExactlyItsActions) {
