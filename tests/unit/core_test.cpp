@@ -124,6 +124,7 @@ TEST_F(CoreTest, BusAlertsBecomeMessagesOrSuspendsWithTheirPayloadUpToTheFirstNu
     EXPECT_EQ(tap->take(kWhatOemTimezone), Lines{"{}"});
     // What has no other effect: a refused name is not logged as set, MID 572 is only seen.
     EXPECT_EQ(log.count("requested cast to set new name"), 1u);
+    EXPECT_TRUE(log.has("requested cast to set new name Living Room", LOG_INFO));
     EXPECT_EQ(log.count("Received VEMO alert for MID 572 ", LOG_INFO), 1u);
 }
 
