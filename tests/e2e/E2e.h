@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim/model/JsonText.h"
+
 namespace orvix::e2e {
 
 using namespace std::chrono_literals;
@@ -59,17 +61,9 @@ inline std::string GetRequest(const std::string& uuid) {
 // Null for text that is no JSON.
 inline Json::Value Parse(const std::string& text) {
     Json::Value value;
-    std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
-    const bool parsed = reader->parse(text.data(), text.data() + text.size(), &value, nullptr);
-    return parsed ? value : Json::Value();
+    return model::parseJson(text, &value) ? value : Json::Value();
 }
-
-inline std::string Compact(const Json::Value& value) {
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    builder["emitUTF8"] = true;  // bytes as they are, as the simulator reads them
-    return Json::writeString(builder, value);
-}
+using model::compactJson;
 
 // The simulator's framing: a 4-byte big-endian length, then the body.
 inline std::string Frame(const std::string& body) {
@@ -196,14 +190,14 @@ protected:
         const timeval limit{30, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         std::string body(4, '\0');
-        const bool sent = fd >= 0 && Send(fd, Frame(Compact(request))) &&
+        const bool sent = fd >= 0 && Send(fd, Frame(compactJson(request))) &&
                           ::recv(fd, &body[0], 4, MSG_WAITALL) == 4;
         body.resize(sent ? FrameSize(body) : 0);
         ::recv(fd, &body[0], body.size(), MSG_WAITALL);
         ::close(fd);
         const Json::Value reply = Parse(body);
         *result = reply["ok"].asBool() ? reply["result"] : reply["error"];
-        mText = reply["text"].isString() ? reply["text"].asString() : Compact(reply["result"]);
+        mText = reply["text"].isString() ? reply["text"].asString() : compactJson(reply["result"]);
         return reply["ok"].asBool();
     }
     bool tryCtl(const Args& argv, Json::Value* result) {
@@ -293,7 +287,7 @@ protected:
                             ? e["mid"].asString() + (e["scope"] == "local" ? " local:" : ":") +
                                   e["payload"].asString()
                         : e.isMember("fields") ? "ui " + e["op"].asString()
-                                               : e["op"].asString() + Compact(e["args"]);
+                                               : e["op"].asString() + compactJson(e["args"]);
                 }
             }
             return found.size() >= count;

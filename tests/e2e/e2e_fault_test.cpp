@@ -25,7 +25,7 @@ TEST_F(FaultTest, EverySideComesBackAfterTheSimulatorIsKilled) {
     ASSERT_EQ(mSim.stop(SIGKILL), 128 + SIGKILL);
     ASSERT_NO_FATAL_FAILURE(startSim());
     EXPECT_TRUE(waitCtl("bus listeners", [](const Json::Value& l) {
-        return Compact(l[0]["mids"]) == "[90,571,150,115,37,572,573]";
+        return compactJson(l[0]["mids"]) == "[90,571,150,115,37,572,573]";
     }));
     EXPECT_TRUE(answersGet("after-restart"));
     ASSERT_TRUE(waitOps("cast", "Create", 1));

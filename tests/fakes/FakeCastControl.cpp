@@ -5,20 +5,18 @@
 
 namespace orvix::fakes {
 
-namespace {
-
 using model::CastEvent;
 using model::CastOp;
 
-Json::Value noArgs() {
-    return Json::Value(Json::arrayValue);
-}
-
-Json::Value oneArg(Json::Value value) {
+// The arguments of a call as the receiver model records them.
+template <class... T>
+Json::Value Args(T... values) {
     Json::Value args(Json::arrayValue);
-    args.append(std::move(value));
+    (args.append(Json::Value(values)), ...);
     return args;
 }
+
+namespace {
 
 const char* textOrNull(const std::optional<std::string>& text) {
     return text ? text->c_str() : nullptr;
@@ -68,35 +66,35 @@ int32_t FakeCastControl::request(CastOp op, const Json::Value& args) {
 }
 
 int32_t FakeCastControl::AcceptTos() {
-    return request(CastOp::AcceptTos, noArgs());
+    return request(CastOp::AcceptTos, Args());
 }
 
 int32_t FakeCastControl::SetDeviceName(const std::string& name) {
-    return request(CastOp::SetDeviceName, oneArg(name));
+    return request(CastOp::SetDeviceName, Args(name));
 }
 
 int32_t FakeCastControl::SetTimezone(const std::string& zone) {
-    return request(CastOp::SetTimezone, oneArg(zone));
+    return request(CastOp::SetTimezone, Args(zone));
 }
 
 int32_t FakeCastControl::SetUsageReportOptIn(bool optIn) {
-    return request(CastOp::SetUsageReportOptIn, oneArg(optIn));
+    return request(CastOp::SetUsageReportOptIn, Args(optIn));
 }
 
 int32_t FakeCastControl::SendPlayCommand(int32_t command) {
-    return request(CastOp::SendPlayCommand, oneArg(command));
+    return request(CastOp::SendPlayCommand, Args(command));
 }
 
 int32_t FakeCastControl::RequestCastStatus() {
-    return request(CastOp::RequestCastStatus, noArgs());
+    return request(CastOp::RequestCastStatus, Args());
 }
 
 int32_t FakeCastControl::SetMultizoneDelay(int64_t delayUs) {
-    return request(CastOp::SetMultizoneDelay, oneArg(Json::Int64(delayUs)));
+    return request(CastOp::SetMultizoneDelay, Args(Json::Int64(delayUs)));
 }
 
 void FakeCastControl::Suspend(int32_t reason) {
-    Fakes().world().receiver().call(CastOp::Suspend, oneArg(reason));
+    Fakes().world().receiver().call(CastOp::Suspend, Args(reason));
 }
 
 void FakeCastControl::DeliverToObserver(Observer* observer, const CastEvent& event) {
@@ -159,8 +157,7 @@ namespace chromecast {
 
 CastControl* CastControl::Create(const std::string& socketPath, Observer* observer) {
     using orvix::fakes::Fakes;
-    Json::Value args(Json::arrayValue);
-    args.append(socketPath);
+    const Json::Value args = orvix::fakes::Args(socketPath);
     if (Fakes().world().receiver().call(orvix::model::CastOp::Create, args).value == 0) {
         return nullptr;
     }
@@ -173,14 +170,8 @@ CastControl* CastControl::Create(const std::string& socketPath, Observer* observ
 
 namespace {
 
-int cliCall(orvix::model::CastOp op, Json::Value args = Json::Value(Json::arrayValue)) {
+int cliCall(orvix::model::CastOp op, Json::Value args = orvix::fakes::Args()) {
     return orvix::fakes::Fakes().world().receiver().call(op, args).value;
-}
-
-Json::Value intArg(int32_t value) {
-    Json::Value args(Json::arrayValue);
-    args.append(value);
-    return args;
 }
 
 }  // namespace
@@ -203,10 +194,10 @@ int CastCliExit(void) {
     return cliCall(orvix::model::CastOp::CastCliExit);
 }
 int CastCliSyncVolume(int32_t volume) {
-    return cliCall(orvix::model::CastOp::CastCliSyncVolume, intArg(volume));
+    return cliCall(orvix::model::CastOp::CastCliSyncVolume, orvix::fakes::Args(volume));
 }
 int CastCliSyncMute(int32_t mute) {
-    return cliCall(orvix::model::CastOp::CastCliSyncMute, intArg(mute));
+    return cliCall(orvix::model::CastOp::CastCliSyncMute, orvix::fakes::Args(mute));
 }
 int GrantResources(void) {
     return cliCall(orvix::model::CastOp::GrantResources);
