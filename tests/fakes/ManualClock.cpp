@@ -22,11 +22,7 @@ void ManualClock::sleepUs(int64_t durationUs) {
         return;
     }
     const int64_t wakeUs = mNowUs + durationUs;
-    auto pending = mPending.insert(durationUs);
-    mChanged.notify_all();
     mChanged.wait(lock, [&] { return mNowUs >= wakeUs; });
-    mPending.erase(pending);
-    mChanged.notify_all();
 }
 
 void ManualClock::waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
@@ -60,16 +56,6 @@ void ManualClock::setAutoAdvance(bool on) {
 std::vector<int64_t> ManualClock::sleeps() const {
     std::lock_guard<std::mutex> lock(mLock);
     return mSleeps;
-}
-
-std::vector<int64_t> ManualClock::pendingSleeps() const {
-    std::lock_guard<std::mutex> lock(mLock);
-    return std::vector<int64_t>(mPending.begin(), mPending.end());
-}
-
-bool ManualClock::waitForSleepers(size_t count, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mLock);
-    return mChanged.wait_for(lock, timeout, [&] { return mPending.size() >= count; });
 }
 
 void ManualClock::wakeAll() {

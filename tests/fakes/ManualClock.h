@@ -36,21 +36,16 @@ public:
 
     // Every sleep asked for, in order.
     std::vector<int64_t> sleeps() const;
-    // The durations of the sleeps blocked right now.
-    std::vector<int64_t> pendingSleeps() const;
-    // Waits (real time) until at least count threads are blocked in sleepUs.
-    bool waitForSleepers(size_t count, std::chrono::milliseconds timeout);
 
 private:
     void wakeAll();
 
     mutable std::mutex mLock;
-    // Sleepers and waitForSleepers wait here; notified on every change of time or sleepers.
+    // Sleepers wait here; notified on every change of time.
     std::condition_variable mChanged;
     int64_t mNowUs;
     bool mAutoAdvance = false;
     std::vector<int64_t> mSleeps;
-    std::multiset<int64_t> mPending;
     // The condition variables of the threads in waitUntil, notified by every advance.
     std::multiset<std::condition_variable*> mWaiters;
 };

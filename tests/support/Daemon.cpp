@@ -55,14 +55,6 @@ LogCapture::~LogCapture() {
     orvix::SetLogSink(nullptr);
 }
 
-Lines LogCapture::lines() const {
-    std::lock_guard<std::mutex> lock(mLock);
-    Lines out;
-    for (const auto& [priority, text] : mLines)
-        out.push_back(std::to_string(priority) + " " + text);
-    return out;
-}
-
 size_t LogCapture::count(const std::string& part, int priority) const {
     std::lock_guard<std::mutex> lock(mLock);
     return std::count_if(mLines.begin(), mLines.end(), [&](const auto& line) {

@@ -65,12 +65,11 @@ namespace orvix::test {
 
 using Lines = std::vector<std::string>;
 
-// Every line the daemon logs while it is installed, as "priority text".
+// Every line the daemon logs while it is installed, with its priority.
 class LogCapture {
 public:
     LogCapture();
     ~LogCapture();
-    Lines lines() const;
     // Lines containing part (at that priority unless -1).
     size_t count(const std::string& part, int priority = -1) const;
     bool has(const std::string& part, int priority = -1) const { return count(part, priority); }
