@@ -15,6 +15,8 @@ n=0
 seen=0
 # step CAPTION: a numbered caption; what the step waits for is looked for from here on.
 step() {
+    # Watched in the front panel, each step gets time to be seen (./dev demo --panel).
+    [ -z "${ORVIX_DEMO_PAUSE:-}" ] || sleep "$ORVIX_DEMO_PAUSE"
     n=$((n + 1))
     printf '\n%s== %d. %s%s\n' "$bold" "$n" "$1" "$off"
     seen=$(orvixsim timeline | wc -l)

@@ -51,21 +51,28 @@ async function cli(words) {
   return body;
 }
 
-// Runs the steps (each the words of a command) one after the other and says how it went; a
-// failing step stops the rest and its reason is shown.
-async function act(label, ...steps) {
+// Runs the steps (each the words of a command, or a function giving them) one after the other
+// and says how it went; a failing step stops the rest and its reason is shown. Commands go out
+// one at a time, in the order the person gave them: a slider moved by key presses must leave
+// the last value set, not whichever request the server happened to take last.
+let queue = Promise.resolve();
+function act(label, ...steps) {
+  queue = queue.then(() => run(label, steps));
+  return queue;
+}
+
+async function run(label, steps) {
   const status = $('status');
   status.className = 'status';
   status.textContent = `${label}…`;
   try {
-    let result = null;
-    for (const words of steps) result = await cli(typeof words === 'function' ? await words() : words);
+    for (const step of steps) {
+      for (const words of typeof step === 'function' ? await step() : [step]) await cli(words);
+    }
     status.textContent = `${label}: done`;
-    return result;
   } catch (e) {
     status.className = 'status error';
     status.textContent = `${label} failed: ${e.message}`;
-    return null;
   }
 }
 
@@ -219,14 +226,15 @@ function consentRequest(extra) {
     JSON.stringify({ request_type: 'get', id: 'tos', device_uuid: APP, ...extra })];
 }
 
-// The newest request the receiver took (a non-negative id) that this page has not answered.
-async function lastRequest() {
+// An answer (success) to every request the receiver took (a non-negative id) that this page
+// has not answered yet, oldest first: an acceptance of the terms comes with a timezone request.
+async function openRequests() {
   const log = await cli(['cast', 'log']);
-  const entry = log.filter((e) => REQUESTS.has(e.op) && typeof e.result === 'number' &&
-    e.result >= 0 && !answered.has(e.result)).pop();
-  if (!entry) throw new Error('no request waits for an answer');
-  answered.add(entry.result);
-  return ['cast', 'respond', String(entry.result), '0'];
+  const ids = log.filter((e) => REQUESTS.has(e.op) && typeof e.result === 'number' &&
+    e.result >= 0 && !answered.has(e.result)).map((e) => e.result);
+  if (ids.length === 0) throw new Error('no request waits for an answer');
+  ids.forEach((id) => answered.add(id));
+  return ids.map((id) => ['cast', 'respond', String(id), '0']);
 }
 
 function wire() {
@@ -249,7 +257,7 @@ function wire() {
     ['cast', 'media', '--state', '2', '--time', '1', '--stream', '1', '--duration', '215.5',
       '--title', 'Quiet Harbour', '--artist', 'The Lanterns', '--album', 'Night Ferry',
       '--album-artist', 'The Lanterns']));
-  $('answer').addEventListener('click', () => act('Answer', lastRequest));
+  $('answer').addEventListener('click', () => act('Answer', openRequests));
   $('auto-answer').addEventListener('change', (e) => act('Answer at once',
     ['cast', 'auto-respond', e.target.checked ? '0' : 'off']));
   $('ask-consent').addEventListener('click', () => act('Ask', consentRequest({})));
