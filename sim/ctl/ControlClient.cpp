@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "sim/ctl/BatchFile.h"
+#include "sim/model/JsonText.h"
 #include "sim/server/Framing.h"
 #include "sim/server/Server.h"
 
@@ -59,26 +60,24 @@ bool SendAll(int fd, const std::string& bytes) {
 
 // The reply frame; false with *error set.
 bool ReadReply(int fd, Json::Value* reply, std::string* error) {
-    FrameDecoder decoder(kMaxControlFrame);
+    errno = 0;
+    unsigned char head[4];
     std::string body;
-    char chunk[64 * 1024];
-    for (;;) {
-        const FrameDecoder::Status status = decoder.next(&body);
-        if (status == FrameDecoder::Status::Frame) break;
-        if (status == FrameDecoder::Status::Error) {
-            *error = "the simulator's reply is too large";
-            return false;
-        }
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            *error = n == 0 ? "the simulator closed the connection without answering"
-                            : "no answer from the simulator: " + std::string(strerror(errno));
-            return false;
-        }
-        decoder.append(chunk, static_cast<size_t>(n));
+    bool whole = ::recv(fd, head, sizeof head, MSG_WAITALL) == sizeof head;
+    if (whole && FrameLength(head) > kMaxControlFrame) {
+        *error = "the simulator's reply is too large";
+        return false;
     }
-    if (!ParseObject(body, reply) || !(*reply)["ok"].isBool()) {
+    if (whole) {
+        body.resize(FrameLength(head));
+        whole = ::recv(fd, &body[0], body.size(), MSG_WAITALL) == ssize_t(body.size());
+    }
+    if (!whole) {
+        *error = errno == EAGAIN ? "no answer from the simulator"
+                                 : "the simulator closed the connection without answering";
+        return false;
+    }
+    if (!model::parseJson(body, reply) || !reply->isObject() || !(*reply)["ok"].isBool()) {
         *error = "the simulator's reply is not a reply";
         return false;
     }
@@ -142,7 +141,7 @@ int RunBatch(const std::vector<std::string>& argv) {
     }
     Json::Value reply;
     if (!Exchange(request, &reply)) return 1;
-    Print(CompactJson(reply["result"]));
+    Print(model::compactJson(reply["result"]));
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
@@ -163,7 +162,7 @@ int RunControlCommand(const std::vector<std::string>& argv) {
     } else if (reply["text"].isString()) {
         Print(reply["text"].asString());
     } else {
-        Print(CompactJson(result));
+        Print(model::compactJson(result));
     }
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -1,5 +1,5 @@
-// orvixsim: `orvixsim run [--state DIR] [--syslog]` is the simulator; any other form is a
-// control command sent to the running one.
+// orvixsim: `orvixsim run [--state DIR] [--syslog] [--panel-port N]` is the simulator; any other
+// form is a control command sent to the running one.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,7 +13,7 @@ namespace {
 
 void PrintUsage(FILE* to) {
     std::fprintf(to,
-                 "usage: orvixsim run [--state DIR] [--syslog]\n"
+                 "usage: orvixsim run [--state DIR] [--syslog] [--panel-port N (8090; 0: any)]\n"
                  "       orvixsim COMMAND...   (the simulator must be running)\n"
                  "       orvixsim batch FILE   (FILE's commands, one a line, in one connection;"
                  " - reads stdin)\n"
@@ -24,11 +24,16 @@ void PrintUsage(FILE* to) {
 int Run(const std::vector<std::string>& args) {
     orvix::sim::ServerOptions options;
     options.runDir = orvix::sim::RunDirFromEnvironment();
+    int32_t port = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--syslog") {
             options.syslog = true;
         } else if (args[i] == "--state" && i + 1 < args.size()) {
             options.stateDir = args[++i];
+        } else if (args[i] == "--panel-port" && i + 1 < args.size() &&
+                   orvix::sim::ParseInt32(args[i + 1], &port) && port >= 0 && port <= 65535) {
+            options.panelPort = static_cast<uint16_t>(port);
+            ++i;
         } else {
             std::fprintf(stderr, "orvixsim: unknown run option %s\n", args[i].c_str());
             PrintUsage(stderr);

@@ -16,13 +16,13 @@ void DeviceName::reset() {
 void DeviceName::setName(const std::string& name) {
     std::lock_guard<std::mutex> guard(mLock);
     mName = name;
-    mNotes.push_back(Note{mSequencer.next(), "set to " + quoteJson(name)});
+    mNotes.push_back(Note{mSequencer.next(), "name set to " + quoteJson(name)});
 }
 
 void DeviceName::setStatus(int status) {
     std::lock_guard<std::mutex> guard(mLock);
     mStatus = status;
-    mNotes.push_back(Note{mSequencer.next(), "status " + std::to_string(status)});
+    mNotes.push_back(Note{mSequencer.next(), "name status " + std::to_string(status)});
 }
 
 int DeviceName::get(std::string* name) const {
@@ -38,7 +38,7 @@ std::string DeviceName::name() const {
 
 void DeviceName::collectTimeline(std::vector<TimelineEntry>* out) const {
     std::lock_guard<std::mutex> guard(mLock);
-    for (const Note& n : mNotes) out->push_back(timelineEntry(n.stamp, "name", n.text));
+    for (const Note& n : mNotes) out->push_back(timelineEntry(n.stamp, "env", n.text));
 }
 
 }  // namespace orvix::model

@@ -1,5 +1,6 @@
 #include "sim/model/JsonText.h"
 
+#include <exception>
 #include <memory>
 
 namespace orvix::model {
@@ -16,13 +17,15 @@ std::string quoteJson(const std::string& text) {
 }
 
 bool parseJson(const std::string& text, Json::Value* out) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value value;
-    std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors)) return false;
-    *out = std::move(value);
-    return true;
+    try {
+        std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+        Json::Value value;
+        if (!reader->parse(text.data(), text.data() + text.size(), &value, nullptr)) return false;
+        *out = std::move(value);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 namespace {

@@ -134,6 +134,14 @@ std::vector<BusWrite> MessageBus::writes() const {
     return mWrites;
 }
 
+std::optional<BusWrite> MessageBus::lastWrite(int32_t mid) const {
+    std::lock_guard<std::mutex> guard(mLock);
+    for (auto it = mWrites.rbegin(); it != mWrites.rend(); ++it) {
+        if (it->mid == mid) return *it;
+    }
+    return std::nullopt;
+}
+
 Json::Value MessageBus::readJson(int32_t mid) const {
     Json::Value out(Json::objectValue);
     out["mid"] = mid;

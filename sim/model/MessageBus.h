@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,8 @@ public:
     std::string payload(int32_t mid) const;
 
     std::vector<BusWrite> writes() const;
+    // The last write on mid, if any.
+    std::optional<BusWrite> lastWrite(int32_t mid) const;
 
     // {"mid":M,"payload":"..."}
     Json::Value readJson(int32_t mid) const;

@@ -14,17 +14,16 @@ struct Stamp {
     int64_t us = 0;
 };
 
-// One human-readable line of the merged timeline.
+// One human-readable line of the merged timeline: the model's area ("bus", "env", "source",
+// "ui", "cast", "eureka", "syslog") and what happened.
 struct TimelineEntry {
     Stamp stamp;
-    std::string line;
+    const char* area;
+    std::string text;
 };
 
-// A timeline entry whose line starts with the model's area, padded so the texts line up.
 inline TimelineEntry timelineEntry(const Stamp& stamp, const char* area, const std::string& text) {
-    std::string line(area);
-    if (line.size() < 8) line.resize(8, ' ');
-    return TimelineEntry{stamp, line + " " + text};
+    return TimelineEntry{stamp, area, text};
 }
 
 // Who made a write: one of the daemon's clients, or a device app (test, control CLI).

@@ -64,6 +64,10 @@ bool castOpFromName(const std::string& name, CastOp* op) {
     return false;
 }
 
+std::string describe(const CastCall& c) {
+    return std::string(castOpName(c.op)) + compactJson(c.args) + " = " + compactJson(c.result);
+}
+
 Receiver::Receiver(Sequencer& sequencer) : mSequencer(sequencer) {}
 
 void Receiver::reset() {
@@ -179,9 +183,7 @@ Json::Value Receiver::logJson() const {
 void Receiver::collectTimeline(std::vector<TimelineEntry>* out) const {
     std::lock_guard<std::mutex> guard(mLock);
     for (const CastCall& c : mCalls) {
-        out->push_back(timelineEntry(
-            c.stamp, "cast",
-            std::string(castOpName(c.op)) + compactJson(c.args) + " = " + compactJson(c.result)));
+        out->push_back(timelineEntry(c.stamp, "cast", describe(c)));
     }
     for (const CastEventRecord& e : mEvents) {
         out->push_back(timelineEntry(e.stamp, "cast", "-> " + e.event.describe()));

@@ -46,6 +46,9 @@ struct CastCall {
     Json::Value result;
 };
 
+// "SetDeviceName[\"Den\"] = 3": the call as the timeline and the panel show it.
+std::string describe(const CastCall& call);
+
 struct CastCallOutcome {
     // Create: 1 made, 0 refused. Request operations: the request id, -1 refused. Function
     // API: 0, -1 refused. Suspend: 0.

@@ -18,10 +18,14 @@ public:
     Stamp next();
     // Starts again at seq 1 and time 0.
     void reset();
+    // The seq last handed out (0: none yet); it moves whenever any model records something.
+    uint64_t last() const;
+    // Microseconds since the start, on the clock of the stamps.
+    int64_t nowUs() const;
 
 private:
     // Guards the pair, so that seq order and time order never disagree.
-    std::mutex mLock;
+    mutable std::mutex mLock;
     uint64_t mLast = 0;
     std::chrono::steady_clock::time_point mStart;
 };

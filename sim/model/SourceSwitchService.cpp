@@ -42,6 +42,7 @@ void SourceSwitchService::reset() {
     std::lock_guard<std::mutex> guard(mLock);
     mGrant = true;
     mHasListener = false;
+    mSpeaker = SpeakerView();
     mCalls.clear();
     mNotes.clear();
 }
@@ -60,12 +61,14 @@ bool SourceSwitchService::grant() const {
 bool SourceSwitchService::playMySource(bool withListener, int32_t sourceType) {
     std::lock_guard<std::mutex> guard(mLock);
     const bool granted = mGrant;
+    if (granted) mSpeaker.owner = "cast";
     recordLocked(SourceOp::PlayMySource, args1(sourceType), granted, withListener);
     return granted;
 }
 
 int32_t SourceSwitchService::updatePlayerState(bool withListener, int32_t state) {
     std::lock_guard<std::mutex> guard(mLock);
+    mSpeaker.playState = state;
     recordLocked(SourceOp::UpdatePlayerState, args1(state), 0, withListener);
     return 0;
 }
@@ -78,18 +81,21 @@ int32_t SourceSwitchService::notifyPlaybackStopped(bool withListener) {
 
 int32_t SourceSwitchService::disconnectMySource(bool withListener) {
     std::lock_guard<std::mutex> guard(mLock);
+    mSpeaker.owner = "standby";
     recordLocked(SourceOp::DisconnectMySource, args0(), 0, withListener);
     return 0;
 }
 
 int32_t SourceSwitchService::updateAppVolume(const std::string& volume) {
     std::lock_guard<std::mutex> guard(mLock);
+    mSpeaker.volume = volume;
     recordLocked(SourceOp::UpdateAppVolume, args1(volume), 0, false);
     return 0;
 }
 
 int32_t SourceSwitchService::updateAppMuteStat(bool muted) {
     std::lock_guard<std::mutex> guard(mLock);
+    mSpeaker.muted = muted;
     recordLocked(SourceOp::UpdateAppMuteStat, args1(muted), 0, false);
     return 0;
 }
@@ -128,12 +134,25 @@ std::optional<SourceNotification> SourceSwitchService::notify(SourceNotification
         return std::nullopt;
     }
     mNotes.push_back(Note{mSequencer.next(), "-> " + description});
+    using Kind = SourceNotification::Kind;
+    const std::string& text = notification.text;
+    if (notification.kind == Kind::SourceSwitch) mSpeaker.owner = "other";
+    if (notification.kind == Kind::VolumeChange) mSpeaker.volume = text;
+    if (notification.kind == Kind::PlayControl && text == "STANDBYON") mSpeaker.owner = "standby";
+    if (notification.kind == Kind::PlayControl && (text == "MUTE" || text == "UNMUTE")) {
+        mSpeaker.muted = text == "MUTE";
+    }
     return notification;
 }
 
 std::vector<SourceCall> SourceSwitchService::calls() const {
     std::lock_guard<std::mutex> guard(mLock);
     return mCalls;
+}
+
+SpeakerView SourceSwitchService::speaker() const {
+    std::lock_guard<std::mutex> guard(mLock);
+    return mSpeaker;
 }
 
 Json::Value SourceSwitchService::logJson() const {

@@ -45,6 +45,15 @@ struct SourceNotification {
     std::string text;
 };
 
+// The speaker as the service sees it: who has it, the device volume and mute as last set (by
+// the device's own events or by the daemon), and the play state cast last reported.
+struct SpeakerView {
+    std::string owner = "standby";  // "cast", "other" or "standby"
+    std::optional<std::string> volume;
+    std::optional<bool> muted;
+    std::optional<int32_t> playState;
+};
+
 class SourceSwitchService {
 public:
     explicit SourceSwitchService(Sequencer& sequencer);
@@ -77,6 +86,7 @@ public:
     std::optional<SourceNotification> volume(const std::string& text);
 
     std::vector<SourceCall> calls() const;
+    SpeakerView speaker() const;
 
     // [{"seq":N,"op":"...","args":[...],"result":...}]
     Json::Value logJson() const;
@@ -97,6 +107,7 @@ private:
     mutable std::mutex mLock;
     bool mGrant = true;
     bool mHasListener = false;
+    SpeakerView mSpeaker;
     std::vector<SourceCall> mCalls;
     std::vector<Note> mNotes;
 };

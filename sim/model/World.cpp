@@ -28,7 +28,7 @@ void World::reset() {
     mSequencer.reset();
 }
 
-std::vector<std::string> World::timeline() const {
+std::vector<TimelineEntry> World::timelineEntries() const {
     std::vector<TimelineEntry> entries;
     mBus.collectTimeline(&entries);
     mSettings.collectTimeline(&entries);
@@ -41,13 +41,16 @@ std::vector<std::string> World::timeline() const {
     std::sort(entries.begin(), entries.end(), [](const TimelineEntry& a, const TimelineEntry& b) {
         return a.stamp.seq < b.stamp.seq;
     });
+    return entries;
+}
+
+std::vector<std::string> World::timeline() const {
     std::vector<std::string> lines;
-    lines.reserve(entries.size());
-    for (const TimelineEntry& e : entries) {
+    for (const TimelineEntry& e : timelineEntries()) {
         char prefix[48];
-        std::snprintf(prefix, sizeof prefix, "%6" PRIu64 " %9.3f ", e.stamp.seq,
-                      static_cast<double>(e.stamp.us) / 1e6);
-        lines.push_back(prefix + e.line);
+        std::snprintf(prefix, sizeof prefix, "%6" PRIu64 " %9.3f %-8s ", e.stamp.seq,
+                      static_cast<double>(e.stamp.us) / 1e6, e.area);
+        lines.push_back(prefix + e.text);
     }
     return lines;
 }

@@ -37,7 +37,11 @@ public:
     SetupService& setup() { return mSetup; }
     SyslogCollector& syslog() { return mSyslog; }
 
-    // Every record of every model in seq order, one line each:
+    const Sequencer& sequencer() const { return mSequencer; }
+
+    // Every record of every model in seq order.
+    std::vector<TimelineEntry> timelineEntries() const;
+    // The same, one line each:
     // "   12     3.201 bus      daemon vemo-1 wrote MID 572 (remote): \"...\"".
     std::vector<std::string> timeline() const;
     Json::Value timelineJson() const;

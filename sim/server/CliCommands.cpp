@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "sim/server/Framing.h"
-
 namespace orvix::sim {
 
 namespace {
@@ -74,7 +72,7 @@ const char* CliCommands::Usage() {
            "cast ready|request-resources|release-resources | cast volume N | cast mute N"
            " | cast log\n"
            "eureka body JSON | eureka status CODE | eureka up|down|hang | eureka log\n"
-           "syslog | timeline [--json]";
+           "syslog | timeline [--json] | panel";
 }
 
 bool CliCommands::run(const std::vector<std::string>& argv, CliOutput* out) {
@@ -89,6 +87,10 @@ bool CliCommands::run(const std::vector<std::string>& argv, CliOutput* out) {
     if (area == "eureka") return eureka(argv, out);
     if (area == "syslog" && argv.size() == 1) {
         out->result = mWorld.syslog().logJson();
+        return true;
+    }
+    if (area == "panel" && argv.size() == 1) {
+        out->result = mRouter.panelAddress();
         return true;
     }
     if (area == "timeline" && (argv.size() == 1 || (argv.size() == 2 && argv[1] == "--json"))) {

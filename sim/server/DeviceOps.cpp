@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "sim/model/JsonText.h"
 #include "sim/server/Operations.h"
 
 namespace orvix::sim {
@@ -171,7 +172,7 @@ OpReply DeviceOps::sourceCall(Peer& peer, const Json::Value& args) {
     if (op == "UpdateAppMuteStat" && first.isBool()) {
         return OpReply::Ok(source.updateAppMuteStat(first.asBool()));
     }
-    return OpReply::Fail("bad source.call: " + op + " " + CompactJson(list));
+    return OpReply::Fail("bad source.call: " + op + " " + model::compactJson(list));
 }
 
 OpReply DeviceOps::uiUpdate(const Json::Value& args) {
@@ -183,7 +184,8 @@ OpReply DeviceOps::uiUpdate(const Json::Value& args) {
     std::vector<model::UiField> fields;
     for (const Json::Value& field : list) {
         model::UiField f;
-        if (!ReadField(field, &f)) return OpReply::Fail("bad ui field: " + CompactJson(field));
+        if (!ReadField(field, &f))
+            return OpReply::Fail("bad ui field: " + model::compactJson(field));
         fields.push_back(std::move(f));
     }
     const bool done = op == "metadata" ? mWorld.ui().metadata(fields) : mWorld.ui().clear(fields);

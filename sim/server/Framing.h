@@ -4,7 +4,6 @@
 
 #include <json/json.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,33 +14,9 @@ constexpr uint32_t kMaxFrame = 4u * 1024u * 1024u;
 // Control replies carry whole logs, which grow with the length of a run.
 constexpr uint32_t kMaxControlFrame = 64u * 1024u * 1024u;
 
-// The frame of body (length prefix included).
-std::string FrameBytes(const std::string& body);
-// The frame of object written as compact JSON.
+// The frame of object written as compact JSON (length prefix included).
 std::string FrameBytes(const Json::Value& object);
-// Compact one-line JSON text, UTF-8 kept as it is.
-std::string CompactJson(const Json::Value& value);
-
-// Parses text into a JSON object. False for anything else, and never throws: jsoncpp throws
-// on input nested too deeply, and a peer's bytes must not end the process.
-bool ParseObject(const std::string& text, Json::Value* out);
-
-// Cuts a byte stream into frame bodies.
-class FrameDecoder {
-public:
-    enum class Status { Frame, More, Error };
-
-    explicit FrameDecoder(uint32_t maxFrame = kMaxFrame) : mMaxFrame(maxFrame) {}
-
-    void append(const char* data, size_t size);
-    // Frame: *body is the next complete frame. More: nothing complete yet. Error: a length
-    // over the limit; the stream cannot be trusted any more.
-    Status next(std::string* body);
-
-private:
-    const uint32_t mMaxFrame;
-    std::string mBuffer;
-    size_t mOffset = 0;
-};
+// The body length a frame's first four bytes announce.
+uint32_t FrameLength(const unsigned char* head);
 
 }  // namespace orvix::sim

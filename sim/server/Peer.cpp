@@ -1,15 +1,17 @@
 #include "sim/server/Peer.h"
 
-#include <errno.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <event2/buffer.h>
+#include <event2/event.h>
+
+#include "sim/model/JsonText.h"
+#include "sim/server/Framing.h"
 
 namespace orvix::sim {
 
 namespace {
 
-// Bounds one receive() so a flooding client cannot keep the server from the others.
-constexpr int kReadsPerRound = 16;
+// A CLI that connects but never sends its request is dropped after this.
+constexpr timeval kControlTime{10, 0};
 
 }  // namespace
 
@@ -25,85 +27,72 @@ const char* PeerKindName(Peer::Kind kind) {
     return "?";
 }
 
-Peer::Peer(int fd, Kind kind, uint64_t number)
-    : mFd(fd),
-      mKind(kind),
+Peer::Peer(event_base* base, int fd, Kind kind, uint64_t number,
+           std::function<void(Peer*)> onActivity)
+    : mKind(kind),
       mNumber(number),
-      mDecoder(kind == Kind::Control ? kMaxControlFrame : kMaxFrame) {}
-
-Peer::~Peer() {
-    ::close(mFd);
+      mBev(bufferevent_socket_new(base, fd, BEV_OPT_CLOSE_ON_FREE)),
+      mOnActivity(std::move(onActivity)) {
+    bufferevent_setcb(mBev, OnRead, OnWritten, OnEvent, this);
+    if (kind == Kind::Control) bufferevent_set_timeouts(mBev, &kControlTime, nullptr);
+    bufferevent_enable(mBev, EV_READ | EV_WRITE);
 }
 
-Peer::ReadStatus Peer::receive(std::vector<Json::Value>* frames) {
-    ReadStatus status = ReadStatus::Open;
-    char chunk[64 * 1024];
-    for (int i = 0; i < kReadsPerRound; ++i) {
-        const ssize_t n = ::recv(mFd, chunk, sizeof chunk, MSG_DONTWAIT);
-        if (n > 0) {
-            mDecoder.append(chunk, static_cast<size_t>(n));
-            continue;
-        }
-        if (n == 0) {
-            status = ReadStatus::Closed;
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            status = ReadStatus::Broken;
-        }
-        break;
-    }
-    std::string body;
-    for (;;) {
-        const FrameDecoder::Status next = mDecoder.next(&body);
-        if (next == FrameDecoder::Status::More) break;
-        Json::Value frame;
-        if (next == FrameDecoder::Status::Error || !ParseObject(body, &frame)) {
-            return ReadStatus::Broken;
-        }
-        frames->push_back(std::move(frame));
-    }
-    return status;
+Peer::~Peer() {
+    bufferevent_free(mBev);
+}
+
+bool Peer::takeFrame(Json::Value* frame) {
+    evbuffer* in = bufferevent_get_input(mBev);
+    unsigned char head[4];
+    if (broken || evbuffer_copyout(in, head, 4) != 4) return false;
+    const uint32_t size = FrameLength(head);
+    const uint32_t limit = mKind == Kind::Control ? kMaxControlFrame : kMaxFrame;
+    if (size <= limit && evbuffer_get_length(in) - 4 < size) return false;
+    std::string body(size <= limit ? size : 0, '\0');
+    broken = size > limit || evbuffer_drain(in, 4) != 0 ||
+             evbuffer_remove(in, &body[0], size) != static_cast<int>(size) ||
+             !model::parseJson(body, frame) || !frame->isObject();
+    return !broken;
 }
 
 void Peer::send(const Json::Value& frame) {
-    sendBytes(FrameBytes(frame));
-}
-
-void Peer::sendBytes(const std::string& bytes) {
     if (dead) return;
+    const std::string bytes = FrameBytes(frame);
     // A control connection carries one reply, which may be as large as a control frame.
     const size_t limit = mKind == Kind::Control ? size_t{4} + kMaxControlFrame : kMaxBacklog;
-    if (mOut.size() - mOutOffset + bytes.size() > limit) {
+    if (evbuffer_get_length(bufferevent_get_output(mBev)) + bytes.size() > limit ||
+        bufferevent_write(mBev, bytes.data(), bytes.size()) != 0) {
         // It has stopped reading: holding more for it would only grow the server.
         dead = true;
-        return;
     }
-    if (mOutOffset > 0 && mOutOffset >= mOut.size() / 2) {
-        mOut.erase(0, mOutOffset);
-        mOutOffset = 0;
-    }
-    mOut.append(bytes);
-    if (!flush()) dead = true;
 }
 
-bool Peer::flush() {
-    while (mOutOffset < mOut.size()) {
-        const ssize_t n = ::send(mFd, mOut.data() + mOutOffset, mOut.size() - mOutOffset,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n >= 0) {
-            mOutOffset += static_cast<size_t>(n);
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            return true;
-        } else {
-            return false;
-        }
+bool Peer::hasBacklog() const {
+    return evbuffer_get_length(bufferevent_get_output(mBev)) > 0;
+}
+
+void Peer::OnRead(bufferevent*, void* self) {
+    auto* peer = static_cast<Peer*>(self);
+    peer->mOnActivity(peer);
+}
+
+void Peer::OnWritten(bufferevent*, void* self) {
+    auto* peer = static_cast<Peer*>(self);
+    if (!peer->closeWhenFlushed) return;
+    peer->dead = true;
+    peer->mOnActivity(peer);
+}
+
+void Peer::OnEvent(bufferevent*, short what, void* self) {
+    auto* peer = static_cast<Peer*>(self);
+    if (what & BEV_EVENT_EOF) {
+        peer->readClosed = true;
+    } else {
+        // A failed socket, or a control client past its time.
+        peer->dead = true;
     }
-    mOut.clear();
-    mOutOffset = 0;
-    return true;
+    peer->mOnActivity(peer);
 }
 
 }  // namespace orvix::sim

@@ -27,6 +27,8 @@ public:
     virtual bool setReceiverListening(bool listening, std::string* error) = 0;
     // Opens or closes the setup service's listening socket.
     virtual bool setSetupListening(bool listening, std::string* error) = 0;
+    // Where the front panel listens: {"url":"...","socket":"..."}.
+    virtual Json::Value panelAddress() const = 0;
 };
 
 }  // namespace orvix::sim

@@ -1,6 +1,6 @@
 #include "sim/server/Server.h"
 
-#include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,22 +15,8 @@ namespace orvix::sim {
 
 namespace {
 
-// A CLI that connects but never sends its request is dropped after this.
-constexpr std::chrono::seconds kControlTime{10};
-// The poll wakes at least this often, for the deadlines.
-constexpr int kTickMs = 500;
-
-// The write end of the stop pipe: the signal handler's only way to the poll loop.
-int gStopPipe = -1;
-const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
-
-void OnStopSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    // A full pipe already holds a stop, so the result does not matter.
-    [[maybe_unused]] const ssize_t written = ::write(gStopPipe, &byte, 1);
-    errno = saved;
-}
+// Bounds one turn, so a process logging without pause cannot keep the server from the rest.
+constexpr int kDatagramsPerTurn = 256;
 
 Json::Value ErrorReply(const Json::Value& id, const std::string& error) {
     Json::Value reply(Json::objectValue);
@@ -38,6 +24,23 @@ Json::Value ErrorReply(const Json::Value& id, const std::string& error) {
     reply["ok"] = false;
     reply["error"] = error;
     return reply;
+}
+
+Json::Value OkReply(const Json::Value& id, Json::Value result) {
+    Json::Value reply(Json::objectValue);
+    reply["id"] = id;
+    reply["ok"] = true;
+    reply["result"] = std::move(result);
+    return reply;
+}
+
+// The texts of a JSON array; false when it is none or holds anything else.
+bool Words(const Json::Value& list, std::vector<std::string>* words) {
+    for (Json::ArrayIndex i = 0; list.isArray() && i < list.size(); ++i) {
+        if (!list[i].isString()) return false;
+        words->push_back(list[i].asString());
+    }
+    return list.isArray();
 }
 
 }  // namespace
@@ -49,44 +52,36 @@ std::string RunDirFromEnvironment() {
 
 Server::Server(ServerOptions options)
     : mOptions(std::move(options)),
+      mBase(event_base_new()),
       mDeviceOps(mWorld, *this),
       mReceiverOps(mWorld),
       mCli(mWorld, *this),
-      mHttp(mWorld.setup(), mOptions.httpPort),
-      mSyslog(mWorld.syslog()) {}
+      mHttp(mBase.get(), mWorld.setup(), mOptions.httpPort),
+      mPanel(mBase.get(), mWorld,
+             [this](const std::vector<std::string>& argv, CliOutput* out) {
+                 return runCli(argv, out);
+             }),
+      mEndOfTurn(event_new(
+          mBase.get(), -1, 0,
+          [](evutil_socket_t, short, void* self) { static_cast<Server*>(self)->endOfTurn(); },
+          this)) {}
 
 Server::~Server() {
     mPeers.clear();
-    for (const Listener& l : mListeners) ::close(l.fd);
-    // mOwnedPaths removes the socket files as it goes.
-    if (mStopRead >= 0) {
-        for (size_t i = 0; i < mOldActions.size(); ++i) {
-            ::sigaction(kStopSignals[i], &mOldActions[i], nullptr);
-        }
-        gStopPipe = -1;
-        ::close(mStopRead);
-        ::close(mStopWrite);
-    }
+    if (mSyslogFd >= 0) ::close(mSyslogFd);
 }
 
 bool Server::start(std::string* error) {
     // A client gone while we write to it is a failed send, never a signal.
     ::signal(SIGPIPE, SIG_IGN);
-    // A handler rather than a blocked signal read from a descriptor: a signal mask covers
-    // only the threads we know of, and a runtime may start threads of its own (sanitizers do).
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        *error = "cannot make the stop pipe";
-        return false;
-    }
-    mStopRead = fds[0];
-    mStopWrite = fds[1];
-    gStopPipe = mStopWrite;
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < mOldActions.size(); ++i) {
-        ::sigaction(kStopSignals[i], &action, &mOldActions[i]);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        mEvents.emplace_back(evsignal_new(
+            mBase.get(), sig,
+            [](evutil_socket_t, short, void* base) {
+                event_base_loopbreak(static_cast<event_base*>(base));
+            },
+            mBase.get()));
+        event_add(mEvents.back().get(), nullptr);
     }
     if (!MakeDirs(mOptions.runDir, error) || !MakeDirs(mOptions.stateDir, error)) return false;
     const std::string settings = mOptions.stateDir + "/settings.json";
@@ -97,14 +92,25 @@ bool Server::start(std::string* error) {
     }
     mWorld.settings().setPersistPath(settings);
 
+    const std::string panelSocket = mOptions.runDir + "/panel.sock";
     if (!listen(mOptions.runDir + "/control.sock", Peer::Kind::Control, error) ||
         !listen(mOptions.runDir + "/device.sock", Peer::Kind::Device, error) ||
-        !mHttp.open(error)) {
+        !mHttp.open(error) || !mPanel.open(mOptions.panelPort, panelSocket, error)) {
         return false;
     }
+    mOwnedPaths.push_back(std::make_unique<OwnedPath>(panelSocket));
     if (mOptions.syslog) {
-        if (!mSyslog.open(mOptions.syslogPath, error)) return false;
+        mSyslogFd = BindDatagram(mOptions.syslogPath, error);
+        if (mSyslogFd < 0) return false;
         mOwnedPaths.push_back(std::make_unique<OwnedPath>(mOptions.syslogPath));
+        // Bursts of log lines at start-up must not be dropped while the server is busy.
+        const int size = 1 << 20;
+        ::setsockopt(mSyslogFd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        mEvents.emplace_back(event_new(
+            mBase.get(), mSyslogFd, EV_READ | EV_PERSIST,
+            [](evutil_socket_t, short, void* self) { static_cast<Server*>(self)->drainSyslog(); },
+            this));
+        event_add(mEvents.back().get(), nullptr);
     }
     // Last: the daemon waits for this path, so everything else must be ready when it appears.
     return setReceiverListening(true, error);
@@ -113,19 +119,23 @@ bool Server::start(std::string* error) {
 bool Server::listen(const std::string& path, Peer::Kind kind, std::string* error) {
     const int fd = ListenUnix(path, error);
     if (fd < 0) return false;
-    mListeners.push_back(Listener{fd, kind});
-    auto owned = std::make_unique<OwnedPath>(path);
-    if (kind == Peer::Kind::Receiver) {
-        mCastPath = std::move(owned);
-    } else {
-        mOwnedPaths.push_back(std::move(owned));
-    }
+    Listener l;
+    l.kind = kind;
+    l.path = std::make_unique<OwnedPath>(path);
+    l.listener.reset(evconnlistener_new(
+        mBase.get(),
+        [](evconnlistener* listener, evutil_socket_t fd, sockaddr*, int, void* self) {
+            auto* server = static_cast<Server*>(self);
+            for (const Listener& l : server->mListeners) {
+                if (l.listener.get() != listener) continue;
+                server->mPeers.push_back(
+                    std::make_unique<Peer>(server->mBase.get(), fd, l.kind, ++server->mLastPeer,
+                                           [server](Peer* peer) { server->activity(peer); }));
+            }
+        },
+        this, LEV_OPT_CLOSE_ON_FREE | LEV_OPT_CLOSE_ON_EXEC, -1, fd));
+    mListeners.push_back(std::move(l));
     return true;
-}
-
-bool Server::listening(int fd) const {
-    return std::any_of(mListeners.begin(), mListeners.end(),
-                       [fd](const Listener& l) { return l.fd == fd; });
 }
 
 bool Server::setReceiverListening(bool listening, std::string* error) {
@@ -134,96 +144,41 @@ bool Server::setReceiverListening(bool listening, std::string* error) {
     if (listening == (it != mListeners.end())) return true;
     if (listening) {
         if (!listen(mOptions.castSocket, Peer::Kind::Receiver, error)) return false;
-        mWorld.receiver().note("socket " + mOptions.castSocket + " up");
-        return true;
+    } else {
+        mListeners.erase(it);
     }
-    ::close(it->fd);
-    mListeners.erase(it);
-    mCastPath.reset();
-    mWorld.receiver().note("socket " + mOptions.castSocket + " down");
+    mWorld.receiver().note("socket " + mOptions.castSocket + (listening ? " up" : " down"));
     return true;
 }
 
 void Server::serve() {
+    const Json::Value panel = mPanel.address();
     std::fprintf(stderr,
                  "orvixsim: serving device %s/device.sock, receiver %s, control "
-                 "%s/control.sock, setup http://127.0.0.1:%u%s%s%s, state %s\n",
+                 "%s/control.sock, setup http://127.0.0.1:%u%s, panel %s and %s%s%s, state %s\n",
                  mOptions.runDir.c_str(), mOptions.castSocket.c_str(), mOptions.runDir.c_str(),
                  static_cast<unsigned>(mOptions.httpPort), SetupHttp::kPath,
+                 panel["url"].asCString(), panel["socket"].asCString(),
                  mOptions.syslog ? ", syslog " : "",
                  mOptions.syslog ? mOptions.syslogPath.c_str() : "", mOptions.stateDir.c_str());
-    while (!mStopping) {
-        PollSet set;
-        set.add(mStopRead, POLLIN, [this](short) { mStopping = true; });
-        for (const Listener& l : mListeners) {
-            set.add(l.fd, POLLIN, [this, l](short) {
-                // It may have been closed earlier in this round ("cast socket down").
-                if (listening(l.fd)) accept(l);
-            });
-        }
-        for (auto& peer : mPeers) {
-            Peer* p = peer.get();
-            const short events = (p->readClosed ? 0 : POLLIN) | (p->hasBacklog() ? POLLOUT : 0);
-            set.add(p->fd(), events, [this, p](short revents) {
-                if (p->dead) return;
-                if (revents & POLLOUT) {
-                    if (!p->flush()) p->dead = true;
-                }
-                if (!(revents & (POLLIN | POLLHUP | POLLERR))) return;
-                if (!p->readClosed) {
-                    readFrom(p);
-                } else if (revents & (POLLHUP | POLLERR)) {
-                    p->dead = true;
-                }
-            });
-        }
-        mHttp.addTo(&set);
-        mSyslog.addTo(&set);
-        if (!set.wait(kTickMs)) {
-            std::perror("orvixsim: poll");
-            break;
-        }
-        reap();
-    }
+    event_base_dispatch(mBase.get());
     std::fprintf(stderr, "orvixsim: stopping\n");
 }
 
-void Server::accept(const Listener& listener) {
-    for (;;) {
-        const int fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
-        auto peer = std::make_unique<Peer>(fd, listener.kind, ++mLastPeer);
-        if (listener.kind == Peer::Kind::Control) {
-            peer->deadline = std::chrono::steady_clock::now() + kControlTime;
-        }
-        mPeers.push_back(std::move(peer));
-    }
-}
-
-void Server::readFrom(Peer* peer) {
-    std::vector<Json::Value> frames;
-    const Peer::ReadStatus status = peer->receive(&frames);
-    if (status == Peer::ReadStatus::Broken) {
+void Server::activity(Peer* peer) {
+    Json::Value frame;
+    while (!peer->dead && peer->takeFrame(&frame)) handleFrame(peer, frame);
+    if (peer->broken && !peer->dead) {
         std::fprintf(stderr,
                      "orvixsim: %s client %llu sent something that is no frame; "
                      "disconnected\n",
                      PeerKindName(peer->kind()), static_cast<unsigned long long>(peer->number()));
         peer->dead = true;
-        return;
     }
-    for (const Json::Value& frame : frames) {
-        if (peer->dead) break;
-        handleFrame(peer, frame);
-    }
-    if (status == Peer::ReadStatus::Closed) {
-        // Answers still on their way are delivered first.
-        peer->readClosed = true;
-        if (peer->hasBacklog()) {
-            peer->closeWhenFlushed = true;
-        } else {
-            peer->dead = true;
-        }
-    }
+    // Answers still on their way are delivered before a client that finished goes.
+    if (peer->readClosed) peer->closeWhenFlushed = true;
+    if (peer->closeWhenFlushed && !peer->hasBacklog()) peer->dead = true;
+    wake();
 }
 
 void Server::handleFrame(Peer* peer, const Json::Value& frame) {
@@ -252,104 +207,88 @@ void Server::handleFrame(Peer* peer, const Json::Value& frame) {
     OpReply reply = peer->kind() == Peer::Kind::Device
                         ? mDeviceOps.handle(*peer, op.asString(), a)
                         : mReceiverOps.handle(*peer, op.asString(), a);
-    if (!reply.ok) {
-        peer->send(ErrorReply(id, reply.error));
-        return;
-    }
-    Json::Value answer(Json::objectValue);
-    answer["id"] = id;
-    answer["ok"] = true;
-    answer["result"] = reply.result;
-    peer->send(answer);
+    if (!reply.ok) return peer->send(ErrorReply(id, reply.error));
+    peer->send(OkReply(id, reply.result));
     for (const Json::Value& event : reply.followUps) peer->send(event);
 }
 
 void Server::handleControl(Peer* peer, const Json::Value& id, const Json::Value& args) {
-    const Json::Value& argvJson = args["argv"];
     std::vector<std::string> argv;
-    bool valid = argvJson.isArray();
-    for (const Json::Value& arg : argvJson) {
-        valid = valid && arg.isString();
-        if (valid) argv.push_back(arg.asString());
-    }
-    if (!valid) {
-        peer->send(ErrorReply(id, "args.argv must be an array of texts"));
-        return;
+    if (!Words(args["argv"], &argv)) {
+        return peer->send(ErrorReply(id, "args.argv must be an array of texts"));
     }
     CliOutput out;
-    if (!mCli.run(argv, &out)) {
-        peer->send(ErrorReply(id, out.error));
-        return;
-    }
-    Json::Value answer(Json::objectValue);
-    answer["id"] = id;
-    answer["ok"] = true;
-    answer["result"] = out.result;
+    if (!runCli(argv, &out)) return peer->send(ErrorReply(id, out.error));
+    Json::Value answer = OkReply(id, out.result);
     if (!out.text.empty()) answer["text"] = out.text;
     peer->send(answer);
 }
 
 void Server::handleBatch(Peer* peer, const Json::Value& id, const Json::Value& args) {
     const Json::Value& commands = args["commands"];
-    if (!commands.isArray()) {
-        peer->send(ErrorReply(id, "args.commands must be an array"));
-        return;
-    }
+    if (!commands.isArray()) return peer->send(ErrorReply(id, "args.commands must be an array"));
     // All of it is checked before anything runs, so a bad request changes nothing.
     std::vector<std::pair<int, std::vector<std::string>>> batch;
     for (const Json::Value& command : commands) {
-        const Json::Value& line = command["line"];
-        const Json::Value& argvJson = command["argv"];
-        bool valid = command.isObject() && line.isInt() && argvJson.isArray();
         std::vector<std::string> argv;
-        for (const Json::Value& arg : valid ? argvJson : Json::Value(Json::arrayValue)) {
-            valid = valid && arg.isString();
-            if (valid) argv.push_back(arg.asString());
+        if (!command.isObject() || !command["line"].isInt() || !Words(command["argv"], &argv)) {
+            return peer->send(ErrorReply(id, "each command must be {\"line\":N,\"argv\":[texts]}"));
         }
-        if (!valid) {
-            peer->send(ErrorReply(id, "each command must be {\"line\":N,\"argv\":[texts]}"));
-            return;
-        }
-        batch.emplace_back(line.asInt(), std::move(argv));
+        batch.emplace_back(command["line"].asInt(), std::move(argv));
     }
     Json::Value results(Json::arrayValue);
     for (const auto& [line, argv] : batch) {
         CliOutput out;
-        if (!mCli.run(argv, &out)) {
-            peer->send(ErrorReply(id, "line " + std::to_string(line) + ": " + out.error + " (" +
-                                          std::to_string(results.size()) +
-                                          " commands ran before it)"));
-            return;
+        if (!runCli(argv, &out)) {
+            return peer->send(ErrorReply(id, "line " + std::to_string(line) + ": " + out.error +
+                                                 " (" + std::to_string(results.size()) +
+                                                 " commands ran before it)"));
         }
         results.append(out.result);
     }
-    Json::Value answer(Json::objectValue);
-    answer["id"] = id;
-    answer["ok"] = true;
-    answer["result"]["ran"] = results.size();
-    answer["result"]["results"] = std::move(results);
-    peer->send(answer);
+    Json::Value result(Json::objectValue);
+    result["ran"] = results.size();
+    result["results"] = std::move(results);
+    peer->send(OkReply(id, result));
 }
 
-void Server::reap() {
-    const auto now = std::chrono::steady_clock::now();
-    for (auto& peer : mPeers) {
-        if (peer->closeWhenFlushed && !peer->hasBacklog()) peer->dead = true;
-        if (now >= peer->deadline) peer->dead = true;
+bool Server::runCli(const std::vector<std::string>& argv, CliOutput* out) {
+    const bool done = mCli.run(argv, out);
+    // A command may have ended the setup service's hang.
+    mHttp.settle();
+    wake();
+    return done;
+}
+
+void Server::drainSyslog() {
+    // glibc sends at most a few KiB; a longer datagram is cut, which the parser takes as is.
+    char buffer[16 * 1024];
+    for (int i = 0; i < kDatagramsPerTurn; ++i) {
+        const ssize_t n = ::recv(mSyslogFd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        mWorld.syslog().recordDatagram(std::string(buffer, static_cast<size_t>(n)));
     }
+    wake();
+}
+
+void Server::wake() {
+    event_active(mEndOfTurn.get(), EV_TIMEOUT, 0);
+}
+
+void Server::endOfTurn() {
     // The routing state of the dead goes before they do, in the order they arrived.
     for (auto& peer : mPeers) {
         if (!peer->dead || peer->kind() != Peer::Kind::Device) continue;
-        bool otherListener = false;
-        for (auto& other : mPeers) {
-            otherListener = otherListener || (!other->dead && other->listenOrder != 0);
-        }
+        const bool otherListener = std::any_of(mPeers.begin(), mPeers.end(), [](const auto& p) {
+            return !p->dead && p->listenOrder != 0;
+        });
         mDeviceOps.closed(*peer, otherListener);
     }
     mPeers.erase(std::remove_if(mPeers.begin(), mPeers.end(),
                                 [](const std::unique_ptr<Peer>& p) { return p->dead; }),
                  mPeers.end());
-    mHttp.reap(now);
+    mPanel.publish();
 }
 
 Peer* Server::latest(uint64_t Peer::*order) const {

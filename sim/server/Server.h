@@ -1,13 +1,13 @@
-// The orvixsim process: one thread and one poll loop serving the device socket, the cast
-// control socket, the control socket, the setup service's HTTP port and (with --syslog)
-// /dev/log, all over one model World. Nothing a client sends can block the loop: every
-// socket is non-blocking, replies wait in per-connection buffers, and a client that sends
-// something other than frames of JSON objects is disconnected.
+// The orvixsim process: one thread and one libevent event base serving the device socket, the
+// cast control socket, the control socket, the setup service's HTTP port, the front panel and
+// (with --syslog) /dev/log, all over one model World. Nothing a client sends can block the
+// loop: replies wait in per-connection buffers, and a client that sends something other than
+// frames of JSON objects is disconnected.
 #pragma once
 
-#include <signal.h>
+#include <event2/event.h>
+#include <event2/listener.h>
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,21 +16,22 @@
 #include "sim/model/World.h"
 #include "sim/server/CliCommands.h"
 #include "sim/server/Operations.h"
+#include "sim/server/Panel.h"
 #include "sim/server/Peer.h"
 #include "sim/server/Router.h"
 #include "sim/server/SetupHttp.h"
 #include "sim/server/Sockets.h"
-#include "sim/server/SyslogSocket.h"
 
 namespace orvix::sim {
 
 struct ServerOptions {
-    std::string runDir;    // device.sock and control.sock
+    std::string runDir;    // device.sock, control.sock and panel.sock
     std::string stateDir;  // settings.json
     std::string castSocket = "/tmp/cast-control";
     bool syslog = false;
     std::string syslogPath = "/dev/log";
     uint16_t httpPort = 8008;
+    uint16_t panelPort = 8090;
 };
 
 // $ORVIXSIM_DIR, or /tmp/orvixsim.
@@ -45,7 +46,7 @@ public:
 
     // Loads the settings and opens every socket; false with the reason.
     bool start(std::string* error);
-    // Serves until SIGTERM or SIGINT. The sockets are removed when the server is destroyed.
+    // Serves until SIGTERM, SIGINT or SIGHUP. The sockets are removed when the server goes.
     void serve();
 
     // Router
@@ -55,43 +56,49 @@ public:
     void deliverCast(const model::CastEvent& event) override;
     bool setReceiverListening(bool listening, std::string* error) override;
     bool setSetupListening(bool listening, std::string* error) override;
+    Json::Value panelAddress() const override { return mPanel.address(); }
 
 private:
+    struct EventFree {
+        void operator()(event* e) const { event_free(e); }
+        void operator()(evconnlistener* l) const { evconnlistener_free(l); }
+        void operator()(event_base* b) const { event_base_free(b); }
+    };
     struct Listener {
-        int fd = -1;
+        std::unique_ptr<evconnlistener, EventFree> listener;
         Peer::Kind kind = Peer::Kind::Device;
+        std::unique_ptr<OwnedPath> path;
     };
 
     // Listens at path; the socket file is removed again at exit.
     bool listen(const std::string& path, Peer::Kind kind, std::string* error);
-    bool listening(int fd) const;
-    void accept(const Listener& listener);
-    void readFrom(Peer* peer);
+    void activity(Peer* peer);
     void handleFrame(Peer* peer, const Json::Value& frame);
     void handleControl(Peer* peer, const Json::Value& id, const Json::Value& args);
     // Runs CLI commands one after the other, stopping at the first that fails.
     void handleBatch(Peer* peer, const Json::Value& id, const Json::Value& args);
-    void reap();
+    bool runCli(const std::vector<std::string>& argv, CliOutput* out);
+    void drainSyslog();
+    // After whatever ran this turn: the dead peers go, the panel hears of changes.
+    void endOfTurn();
+    void wake();
     Peer* latest(uint64_t Peer::*order) const;
 
     const ServerOptions mOptions;
     model::World mWorld;
+    std::unique_ptr<event_base, EventFree> mBase;
     DeviceOps mDeviceOps;
     ReceiverOps mReceiverOps;
     CliCommands mCli;
     SetupHttp mHttp;
-    SyslogSocket mSyslog;
+    Panel mPanel;
     std::vector<Listener> mListeners;
-    std::vector<std::unique_ptr<OwnedPath>> mOwnedPaths;
-    // Apart from the others: "cast socket down" removes it while the server runs.
-    std::unique_ptr<OwnedPath> mCastPath;
     std::vector<std::unique_ptr<Peer>> mPeers;
+    std::vector<std::unique_ptr<event, EventFree>> mEvents;  // signals and the syslog socket
+    std::unique_ptr<event, EventFree> mEndOfTurn;
+    std::vector<std::unique_ptr<OwnedPath>> mOwnedPaths;
+    int mSyslogFd = -1;
     uint64_t mLastPeer = 0;
-    // SIGTERM, SIGINT and SIGHUP write into this pipe; the loop stops when it is readable.
-    int mStopRead = -1;
-    int mStopWrite = -1;
-    std::array<struct sigaction, 3> mOldActions{};
-    bool mStopping = false;
 };
 
 }  // namespace orvix::sim

@@ -1,19 +1,19 @@
-// The receiver's local setup service: a minimal HTTP/1.1 server on the loopback interface
-// that answers GET /setup/eureka_info with the status and body the SetupService model holds,
-// 404 for any other path, and closes every connection after one answer. Closing the
-// listening socket ("eureka down") makes connects fail at once, as a receiver that is not
-// running would. While the model hangs ("eureka hang") a request is read and held without an
-// answer and without a deadline; it is answered once the hang ends.
+// The receiver's local setup service on libevent's evhttp: 127.0.0.1, GET /setup/eureka_info
+// answered with the status and body the SetupService model holds, 404 for any other path, 405
+// for other methods, every connection closed after its answer. Closing ("eureka down") frees
+// the server, so connects fail at once and open connections are cut, as with a receiver that
+// is not running. While the model hangs ("eureka hang") a request is held without an answer
+// and without a deadline until the hang ends or its client gives up.
 #pragma once
 
-#include <chrono>
+#include <event2/event.h>
+#include <event2/http.h>
+
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "sim/model/SetupService.h"
-#include "sim/server/PollSet.h"
+#include "sim/server/HttpTools.h"
 
 namespace orvix::sim {
 
@@ -21,46 +21,27 @@ class SetupHttp {
 public:
     static constexpr const char* kPath = "/setup/eureka_info";
 
-    SetupHttp(model::SetupService& setup, uint16_t port) : mSetup(setup), mPort(port) {}
-    ~SetupHttp();
+    SetupHttp(event_base* base, model::SetupService& setup, uint16_t port)
+        : mBase(base), mSetup(setup), mPort(port) {}
+    ~SetupHttp() { close(); }
     SetupHttp(const SetupHttp&) = delete;
     SetupHttp& operator=(const SetupHttp&) = delete;
 
     // Starts listening (nothing to do when it already does).
     bool open(std::string* error);
-    // Stops listening and cuts the open connections.
     void close();
-
-    void addTo(PollSet* set);
-    // Answers held requests once the hang has ended, closes finished connections and those
-    // past their deadline. Runs between poll rounds.
-    void reap(std::chrono::steady_clock::time_point now);
+    // Answers the held requests once the hang has ended.
+    void settle();
 
 private:
-    struct Conn {
-        int fd = -1;
-        std::string in;
-        std::string out;
-        size_t sent = 0;
-        bool answered = false;
-        // Read and recorded while the service hangs; waits for the hang to end.
-        bool held = false;
-        bool dead = false;
-        std::chrono::steady_clock::time_point deadline;
-    };
+    static void OnRequest(evhttp_request* req, void* self);
+    static void Answer(evhttp_request* req, const model::SetupAnswer& answer);
 
-    void accept();
-    void readFrom(Conn* conn);
-    void answer(Conn* conn);
-    void respond(Conn* conn, const std::string& response);
-    // A held connection: nothing more is wanted from the client, but its leaving is noticed.
-    void drain(Conn* conn);
-    void writeTo(Conn* conn);
-
+    event_base* const mBase;
     model::SetupService& mSetup;
     const uint16_t mPort;
-    int mListenFd = -1;
-    std::vector<std::unique_ptr<Conn>> mConns;
+    HeldRequests mHeld;
+    evhttp* mHttp = nullptr;
 };
 
 }  // namespace orvix::sim

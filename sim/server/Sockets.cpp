@@ -1,9 +1,6 @@
 #include "sim/server/Sockets.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -99,33 +96,6 @@ int BindDatagram(const std::string& path, std::string* error) {
     // Any local process logs here, whoever it runs as.
     if (fd >= 0) ::chmod(path.c_str(), 0666);
     return fd;
-}
-
-int ListenLoopback(uint16_t port, std::string* error) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        *error = Describe("socket", errno);
-        return -1;
-    }
-    // A restarted simulator must get the port back while old connections linger.
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        ::listen(fd, 64) != 0) {
-        *error = Describe("127.0.0.1:" + std::to_string(port), errno);
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool SetNonBlocking(int fd) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
 bool MakeDirs(const std::string& path, std::string* error) {

@@ -12,10 +12,6 @@ namespace orvix::sim {
 int ListenUnix(const std::string& path, std::string* error);
 // A non-blocking Unix datagram socket bound at path; -1 with *error set.
 int BindDatagram(const std::string& path, std::string* error);
-// A non-blocking listening TCP socket on 127.0.0.1:port; -1 with *error set.
-int ListenLoopback(uint16_t port, std::string* error);
-
-bool SetNonBlocking(int fd);
 // mkdir -p; false with *error set.
 bool MakeDirs(const std::string& path, std::string* error);
 
