@@ -48,45 +48,12 @@ Json::Value toJson(const MediaMetadataData& m) {
     return out;
 }
 
-bool fromJson(const Json::Value& json, MediaMetadataData* m) {
-    if (!json.isObject()) return false;
-    MediaMetadataData out;
-    if (!readOptionalString(json, "title", &out.title) ||
-        !readOptionalString(json, "artist", &out.artist) ||
-        !readOptionalString(json, "albumName", &out.albumName) ||
-        !readOptionalString(json, "albumArtist", &out.albumArtist) ||
-        !readOptionalString(json, "imageUrl", &out.imageUrl) ||
-        !readBool(json, "imageWithoutUrl", &out.imageWithoutUrl) ||
-        !readInt32(json, "metadataType", &out.metadataType)) {
-        return false;
-    }
-    *m = std::move(out);
-    return true;
-}
-
 Json::Value toJson(const MediaInfoData& info) {
     Json::Value out(Json::objectValue);
     out["streamType"] = info.streamType;
     out["duration"] = info.duration;
     out["metadata"] = info.metadata ? toJson(*info.metadata) : Json::Value(Json::nullValue);
     return out;
-}
-
-bool fromJson(const Json::Value& json, MediaInfoData* info) {
-    if (!json.isObject()) return false;
-    MediaInfoData out;
-    if (!readInt32(json, "streamType", &out.streamType) ||
-        !readDouble(json, "duration", &out.duration)) {
-        return false;
-    }
-    const Json::Value& metadata = json["metadata"];
-    if (!metadata.isNull()) {
-        MediaMetadataData m;
-        if (!fromJson(metadata, &m)) return false;
-        out.metadata = std::move(m);
-    }
-    *info = std::move(out);
-    return true;
 }
 
 }  // namespace
@@ -202,16 +169,6 @@ const char* castEventName(CastEvent::Kind kind) {
     return "?";
 }
 
-bool castEventKindFromName(const std::string& name, CastEvent::Kind* kind) {
-    for (const KindName& k : kKindNames) {
-        if (name == k.name) {
-            *kind = k.kind;
-            return true;
-        }
-    }
-    return false;
-}
-
 Json::Value toJson(const CastStatusData& s) {
     Json::Value out(Json::objectValue);
     out["name"] = optionalJson(s.name);
@@ -225,23 +182,6 @@ Json::Value toJson(const CastStatusData& s) {
     return out;
 }
 
-bool fromJson(const Json::Value& json, CastStatusData* status) {
-    if (!json.isObject()) return false;
-    CastStatusData out;
-    if (!readOptionalString(json, "name", &out.name) ||
-        !readOptionalString(json, "buildNumber", &out.buildNumber) ||
-        !readOptionalString(json, "locale", &out.locale) ||
-        !readOptionalString(json, "timezone", &out.timezone) ||
-        !readInt32(json, "castState", &out.castState) ||
-        !readBool(json, "usageReport", &out.usageReport) ||
-        !readOptionalString(json, "appName", &out.appName) ||
-        !readBool(json, "appWithoutName", &out.appWithoutName)) {
-        return false;
-    }
-    *status = std::move(out);
-    return true;
-}
-
 Json::Value toJson(const MediaStatusData& m) {
     Json::Value out(Json::objectValue);
     out["sessionId"] = m.sessionId;
@@ -250,25 +190,6 @@ Json::Value toJson(const MediaStatusData& m) {
     out["idleReason"] = m.idleReason;
     out["mediaInfo"] = m.mediaInfo ? toJson(*m.mediaInfo) : Json::Value(Json::nullValue);
     return out;
-}
-
-bool fromJson(const Json::Value& json, MediaStatusData* media) {
-    if (!json.isObject()) return false;
-    MediaStatusData out;
-    if (!readInt32(json, "sessionId", &out.sessionId) ||
-        !readInt32(json, "playerState", &out.playerState) ||
-        !readDouble(json, "currentTime", &out.currentTime) ||
-        !readInt32(json, "idleReason", &out.idleReason)) {
-        return false;
-    }
-    const Json::Value& info = json["mediaInfo"];
-    if (!info.isNull()) {
-        MediaInfoData i;
-        if (!fromJson(info, &i)) return false;
-        out.mediaInfo = std::move(i);
-    }
-    *media = std::move(out);
-    return true;
 }
 
 Json::Value toJson(const CastEvent& e) {
@@ -293,35 +214,6 @@ Json::Value toJson(const CastEvent& e) {
             break;
     }
     return out;
-}
-
-bool fromJson(const Json::Value& json, CastEvent* event) {
-    if (!json.isObject()) return false;
-    const Json::Value& name = json["event"];
-    CastEvent out;
-    if (!name.isString() || !castEventKindFromName(name.asString(), &out.kind)) return false;
-    switch (out.kind) {
-        case CastEvent::Kind::Status:
-            if (!fromJson(json["status"], &out.status)) return false;
-            break;
-        case CastEvent::Kind::Media:
-            if (!fromJson(json["media"], &out.media)) return false;
-            break;
-        case CastEvent::Kind::Response:
-            if (!json["requestId"].isInt() || !json["code"].isInt()) return false;
-            out.requestId = json["requestId"].asInt();
-            out.code = json["code"].asInt();
-            break;
-        case CastEvent::Kind::Volume:
-        case CastEvent::Kind::Mute:
-            if (!json["value"].isInt()) return false;
-            out.value = json["value"].asInt();
-            break;
-        default:
-            break;
-    }
-    *event = std::move(out);
-    return true;
 }
 
 }  // namespace orvix::model

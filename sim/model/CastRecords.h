@@ -1,7 +1,6 @@
 // What the simulated receiver tells the daemon: the cast status and media status records
 // (owning, with optional texts where the library's records have nullable pointers) and the
-// events the transport delivers, with JSON conversions for carrying them over a socket.
-// The from-JSON conversions never throw; they return false on input of the wrong shape.
+// events the transport delivers, with their JSON for the CLI.
 #pragma once
 
 #include <json/json.h>
@@ -88,13 +87,9 @@ struct CastEvent {
 // "connect", "disconnect", "status", "media", "response", "ready", "request-resources",
 // "release-resources", "volume", "mute".
 const char* castEventName(CastEvent::Kind kind);
-bool castEventKindFromName(const std::string& name, CastEvent::Kind* kind);
 
 Json::Value toJson(const CastStatusData& status);
-bool fromJson(const Json::Value& json, CastStatusData* status);
 Json::Value toJson(const MediaStatusData& media);
-bool fromJson(const Json::Value& json, MediaStatusData* media);
 Json::Value toJson(const CastEvent& event);
-bool fromJson(const Json::Value& json, CastEvent* event);
 
 }  // namespace orvix::model

@@ -34,11 +34,6 @@ std::string SettingsStore::value(const std::string& key) const {
     return out;
 }
 
-std::map<std::string, std::string> SettingsStore::values() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    return mValues;
-}
-
 bool SettingsStore::set(const std::string& key, const std::string& value, Origin from) {
     std::lock_guard<std::mutex> guard(mLock);
     mValues[key] = value;
@@ -75,11 +70,6 @@ bool SettingsStore::load(const std::string& path, std::string* error) {
     std::lock_guard<std::mutex> guard(mLock);
     mValues = std::move(loaded);
     return true;
-}
-
-bool SettingsStore::save(const std::string& path, std::string* error) const {
-    std::lock_guard<std::mutex> guard(mLock);
-    return saveLocked(path, error);
 }
 
 void SettingsStore::setPersistPath(const std::string& path) {

@@ -35,7 +35,6 @@ public:
     bool get(const std::string& key, std::string* value) const;
     // The key's value, "" when unset.
     std::string value(const std::string& key) const;
-    std::map<std::string, std::string> values() const;
 
     // Stores and records the change; with a persist path, also saves. False only when that
     // save failed (the value is stored all the same).
@@ -45,7 +44,6 @@ public:
     // that is not a JSON object of strings leaves the store as it was (false, error says
     // why). Members whose value is not a string are skipped.
     bool load(const std::string& path, std::string* error);
-    bool save(const std::string& path, std::string* error) const;
     // From now on every set() saves to path ("" stops it).
     void setPersistPath(const std::string& path);
 

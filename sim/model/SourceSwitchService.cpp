@@ -100,11 +100,6 @@ int32_t SourceSwitchService::updateAppMuteStat(bool muted) {
     return 0;
 }
 
-bool SourceSwitchService::hasListener() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    return mHasListener;
-}
-
 void SourceSwitchService::setListenerKnown(bool known) {
     std::lock_guard<std::mutex> guard(mLock);
     if (mHasListener == known) return;

@@ -73,7 +73,6 @@ public:
     int32_t updateAppVolume(const std::string& volume);
     int32_t updateAppMuteStat(bool muted);
 
-    bool hasListener() const;
     // A transport that learns of the listener other than through a call (a client that
     // asks for notifications before its first call, or comes back after a restart) says
     // so here; false forgets it (its connection is gone).

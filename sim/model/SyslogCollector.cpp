@@ -85,11 +85,6 @@ bool SyslogCollector::recordDatagram(const std::string& datagram) {
     return true;
 }
 
-std::vector<SyslogEntry> SyslogCollector::entries() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    return mEntries;
-}
-
 Json::Value SyslogCollector::logJson() const {
     std::lock_guard<std::mutex> guard(mLock);
     Json::Value out(Json::arrayValue);

@@ -37,7 +37,6 @@ public:
     // The parse alone; the entry's stamp is left alone.
     static bool parseDatagram(const std::string& datagram, SyslogEntry* entry);
 
-    std::vector<SyslogEntry> entries() const;
     // [{"seq":N,"priority":P,"facility":F,"ident":"...","pid":N,"text":"..."}]
     Json::Value logJson() const;
     void collectTimeline(std::vector<TimelineEntry>* out) const;

@@ -57,19 +57,6 @@ Json::Value UiField::json() const {
     return Json::Value();
 }
 
-bool UiField::operator==(const UiField& o) const {
-    if (key != o.key || type != o.type) return false;
-    switch (type) {
-        case Type::Int32:
-            return i32 == o.i32;
-        case Type::Double:
-            return d == o.d;
-        case Type::String:
-            return s == o.s;
-    }
-    return false;
-}
-
 UiManager::UiManager(Sequencer& sequencer) : mSequencer(sequencer) {}
 
 void UiManager::reset() {

@@ -31,7 +31,6 @@ struct UiField {
     static UiField string(const std::string& key, const std::string& value);
 
     Json::Value json() const;
-    bool operator==(const UiField& o) const;
 };
 
 struct UiUpdate {
