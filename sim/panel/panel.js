@@ -117,9 +117,11 @@ function renderNowPlaying(np) {
   showCover(np.image);
 }
 
+// Only an address the browser can fetch is asked for: a bare file name such as the UI's own
+// default art means something on the device, not on this server.
 function showCover(url) {
   const img = $('cover');
-  if (!url) {
+  if (!url || !/^(https?|data):/i.test(url)) {
     img.hidden = true;
     img.removeAttribute('src');
     $('cover-placeholder').hidden = false;
@@ -199,7 +201,13 @@ function onLine(data) {
 async function showReply() {
   try {
     const read = await cli(['bus', 'read', '572']);
-    $('app-reply').textContent = read.payload;
+    let shown = read.payload;
+    try {
+      shown = JSON.stringify(JSON.parse(read.payload), null, 1);
+    } catch (e) {
+      // not JSON: shown as it came
+    }
+    $('app-reply').textContent = shown;
   } catch (e) {
     $('app-reply').textContent = `unreadable: ${e.message}`;
   }
