@@ -6,9 +6,9 @@
 const AREAS = ['bus', 'cast', 'source', 'ui', 'env', 'syslog', 'eureka'];
 const MAX_LINES = 500;
 const OWNERS = { cast: 'Cast', other: 'Another source', standby: 'Standby' };
-// The receiver operations an answer is expected for (cast respond ID CODE).
-const REQUESTS = new Set(['AcceptTos', 'SetDeviceName', 'SetTimezone', 'SetUsageReportOptIn',
-  'SendPlayCommand', 'RequestCastStatus', 'SetMultizoneDelay']);
+// The receiver operations whose answer the daemon waits for: the consent changes an app asks
+// for. It takes an answer to anything else as one to a request it never made.
+const REQUESTS = new Set(['AcceptTos', 'SetUsageReportOptIn']);
 const APP = 'front-panel';
 
 const $ = (id) => document.getElementById(id);
@@ -234,13 +234,13 @@ function consentRequest(extra) {
     JSON.stringify({ request_type: 'get', id: 'tos', device_uuid: APP, ...extra })];
 }
 
-// An answer (success) to every request the receiver took (a non-negative id) that this page
-// has not answered yet, oldest first: an acceptance of the terms comes with a timezone request.
+// An answer (success) to every consent request the receiver took (a non-negative id) that
+// this page has not answered yet, oldest first.
 async function openRequests() {
   const log = await cli(['cast', 'log']);
   const ids = log.filter((e) => REQUESTS.has(e.op) && typeof e.result === 'number' &&
     e.result >= 0 && !answered.has(e.result)).map((e) => e.result);
-  if (ids.length === 0) throw new Error('no request waits for an answer');
+  if (ids.length === 0) throw new Error('no consent request waits for an answer');
   ids.forEach((id) => answered.add(id));
   return ids.map((id) => ['cast', 'respond', String(id), '0']);
 }

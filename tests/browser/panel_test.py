@@ -47,7 +47,7 @@ def browser():
     for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
                  "--no-first-run", "--disable-background-networking",
                  "--disable-component-update", "--user-data-dir=/tmp/panel-test-chromium",
-                 "--window-size=1100,1180", "--force-prefers-reduced-motion"):
+                 "--window-size=1100,1400"):
         options.add_argument(flag)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
@@ -60,7 +60,10 @@ def check(b, url):
     until("the event stream", lambda: text("link") == "live")
 
     # A track sent with the CLI: the card shows it and the position the daemon reports.
+    sim("name", "set", "Living Room")
+    sim("env", "set", "TimeZone", "Europe/London")
     sim("cast", "connect")
+    sim("cast", "status", "--app", "Radio Lanterns")
     sim("cast", "request-resources")
     sim("cast", "media", "--state", "2", "--time", "42", "--stream", "1", "--duration", "215.5",
         "--title", "Quiet Harbour", "--artist", "The Lanterns", "--album", "Night Ferry")
@@ -78,13 +81,12 @@ def check(b, url):
     # An app accepts the terms; once the receiver answers, the acceptance is stored.
     press("Accept the terms")
     until("the receiver asked", lambda: calls("AcceptTos"))
-    press("Answer open requests")
+    press("Answer consent requests")
     until("the stored acceptance", lambda: sim("env", "get", "GoogleCastTOS")["value"] == "true")
     until("the terms on the speaker card", lambda: text("sp-terms") == "true")
     until("the app's reply", lambda: '"success"' in text("app-reply"))
 
     if os.environ.get("ORVIX_PANEL_SCREENSHOT"):
-        b.find_element(By.TAG_NAME, "body").click()  # no focus ring in the picture
         b.save_screenshot(os.environ["ORVIX_PANEL_SCREENSHOT"])
 
     # Pause: the device's play-control event reaches the daemon, which pauses the receiver.
