@@ -4,25 +4,25 @@
 
 namespace orvix::model {
 
-DeviceName::DeviceName(Sequencer& sequencer) : mSequencer(sequencer) {}
+DeviceName::DeviceName(Sequencer& sequencer) : mJournal(sequencer, "env") {}
 
 void DeviceName::reset() {
     std::lock_guard<std::mutex> guard(mLock);
     mName.clear();
     mStatus = 0;
-    mNotes.clear();
+    mJournal.clear();
 }
 
 void DeviceName::setName(const std::string& name) {
     std::lock_guard<std::mutex> guard(mLock);
     mName = name;
-    mNotes.push_back(Note{mSequencer.next(), "name set to " + quoteJson(name)});
+    mJournal.note("name set to " + quoteJson(name));
 }
 
 void DeviceName::setStatus(int status) {
     std::lock_guard<std::mutex> guard(mLock);
     mStatus = status;
-    mNotes.push_back(Note{mSequencer.next(), "name status " + std::to_string(status)});
+    mJournal.note("name status " + std::to_string(status));
 }
 
 int DeviceName::get(std::string* name) const {
@@ -34,11 +34,6 @@ int DeviceName::get(std::string* name) const {
 std::string DeviceName::name() const {
     std::lock_guard<std::mutex> guard(mLock);
     return mName;
-}
-
-void DeviceName::collectTimeline(std::vector<TimelineEntry>* out) const {
-    std::lock_guard<std::mutex> guard(mLock);
-    for (const Note& n : mNotes) out->push_back(timelineEntry(n.stamp, "env", n.text));
 }
 
 }  // namespace orvix::model

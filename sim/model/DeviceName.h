@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/model/Journal.h"
 #include "sim/model/ModelTypes.h"
 #include "sim/model/Sequencer.h"
 
@@ -25,20 +26,15 @@ public:
     int get(std::string* name) const;
     std::string name() const;
 
-    void collectTimeline(std::vector<TimelineEntry>* out) const;
+    // Timeline only: the changes, in the env area.
+    const Journal& journal() const { return mJournal; }
 
 private:
-    struct Note {
-        Stamp stamp;
-        std::string text;
-    };
-
-    Sequencer& mSequencer;
+    Journal mJournal;
     // Guards everything below.
     mutable std::mutex mLock;
     std::string mName;
     int mStatus = 0;
-    std::vector<Note> mNotes;
 };
 
 }  // namespace orvix::model

@@ -19,7 +19,11 @@ std::string midList(const std::vector<int32_t>& mids) {
 
 }  // namespace
 
-MessageBus::MessageBus(Sequencer& sequencer) : mSequencer(sequencer) {}
+MessageBus::MessageBus(Sequencer& sequencer)
+    : mJournal(sequencer, "bus", [](const Json::Value& w) {
+          return w["from"].asString() + " wrote MID " + w["mid"].asString() + " (" +
+                 w["scope"].asString() + "): " + quoteJson(w["payload"].asString());
+      }) {}
 
 void MessageBus::reset() {
     std::lock_guard<std::mutex> guard(mLock);
@@ -27,7 +31,7 @@ void MessageBus::reset() {
     mPayloads.clear();
     mListeners.clear();
     mWrites.clear();
-    mNotes.clear();
+    mJournal.clear();
 }
 
 std::string MessageBus::newClientId() {
@@ -39,7 +43,7 @@ void MessageBus::setReachable(bool reachable) {
     std::lock_guard<std::mutex> guard(mLock);
     if (mReachable == reachable) return;
     mReachable = reachable;
-    noteLocked(reachable ? "up" : "down");
+    mJournal.note(reachable ? "up" : "down");
 }
 
 bool MessageBus::reachable() const {
@@ -63,7 +67,7 @@ bool MessageBus::registerListener(const std::string& client, const std::vector<i
     }
     // A registration of nothing leaves no listener behind.
     if (it->mids.empty()) mListeners.erase(it);
-    noteLocked(client + " registered " + midList(mids));
+    mJournal.note(client + " registered " + midList(mids));
     return true;
 }
 
@@ -79,7 +83,7 @@ void MessageBus::unregisterListener(const std::string& client, const std::vector
                              }),
               own.end());
     if (own.empty()) mListeners.erase(it);
-    noteLocked(client + " unregistered " + midList(mids));
+    mJournal.note(client + " unregistered " + midList(mids));
 }
 
 void MessageBus::dropClient(const std::string& client) {
@@ -88,7 +92,7 @@ void MessageBus::dropClient(const std::string& client) {
                            [&](const Listener& l) { return l.client == client; });
     if (it == mListeners.end()) return;
     mListeners.erase(it);
-    noteLocked(client + " closed");
+    mJournal.note(client + " closed");
 }
 
 std::vector<int32_t> MessageBus::midsOf(const std::string& client) const {
@@ -104,7 +108,12 @@ bool MessageBus::write(const std::string& client, Origin from, Scope scope, int3
     std::lock_guard<std::mutex> guard(mLock);
     if (!mReachable) return false;
     mPayloads[mid] = payload;
-    mWrites.push_back(BusWrite{mSequencer.next(), mid, payload, from, scope, client});
+    Json::Value entry(Json::objectValue);
+    entry["mid"] = mid;
+    entry["payload"] = payload;
+    entry["from"] = originName(from);
+    entry["scope"] = scopeName(scope);
+    mWrites.push_back(BusWrite{mJournal.log(entry), mid, payload, from, scope, client});
     if (alerts == nullptr) return true;
     for (const Listener& l : mListeners) {
         if (l.client == client) continue;
@@ -160,37 +169,6 @@ Json::Value MessageBus::listenersJson() const {
         out.append(entry);
     }
     return out;
-}
-
-Json::Value MessageBus::logJson() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    Json::Value out(Json::arrayValue);
-    for (const BusWrite& w : mWrites) {
-        Json::Value entry(Json::objectValue);
-        entry["seq"] = Json::Int64(w.stamp.seq);
-        entry["mid"] = w.mid;
-        entry["payload"] = w.payload;
-        entry["from"] = originName(w.from);
-        entry["scope"] = scopeName(w.scope);
-        out.append(entry);
-    }
-    return out;
-}
-
-void MessageBus::collectTimeline(std::vector<TimelineEntry>* out) const {
-    std::lock_guard<std::mutex> guard(mLock);
-    for (const BusWrite& w : mWrites) {
-        std::string who = w.client.empty() ? originName(w.from)
-                                           : std::string(originName(w.from)) + " " + w.client;
-        out->push_back(timelineEntry(w.stamp, "bus",
-                                     who + " wrote MID " + std::to_string(w.mid) + " (" +
-                                         scopeName(w.scope) + "): " + quoteJson(w.payload)));
-    }
-    for (const Note& n : mNotes) out->push_back(timelineEntry(n.stamp, "bus", n.text));
-}
-
-void MessageBus::noteLocked(const std::string& text) {
-    mNotes.push_back(Note{mSequencer.next(), text});
 }
 
 }  // namespace orvix::model

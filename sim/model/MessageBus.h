@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/model/Journal.h"
 #include "sim/model/ModelTypes.h"
 #include "sim/model/Sequencer.h"
 
@@ -84,24 +85,16 @@ public:
     Json::Value readJson(int32_t mid) const;
     // [{"client":"...","mids":[...]}], in order of first registration.
     Json::Value listenersJson() const;
-    // [{"seq":N,"mid":M,"payload":"...","from":"daemon"|"app","scope":"remote"|"local"}]
-    Json::Value logJson() const;
-    void collectTimeline(std::vector<TimelineEntry>* out) const;
+    // Its log: [{"seq":N,"mid":M,"payload":"...","from":"daemon"|"app","scope":"remote"|"local"}],
+    // with registrations and reachability changes in the timeline only.
+    const Journal& journal() const { return mJournal; }
 
 private:
     struct Listener {
         std::string client;
         std::vector<int32_t> mids;
     };
-    // Registrations and reachability changes: timeline only.
-    struct Note {
-        Stamp stamp;
-        std::string text;
-    };
-
-    void noteLocked(const std::string& text);
-
-    Sequencer& mSequencer;
+    Journal mJournal;
     // Guards everything below.
     mutable std::mutex mLock;
     bool mReachable = true;
@@ -109,7 +102,6 @@ private:
     std::map<int32_t, std::string> mPayloads;
     std::vector<Listener> mListeners;
     std::vector<BusWrite> mWrites;
-    std::vector<Note> mNotes;
 };
 
 }  // namespace orvix::model

@@ -64,11 +64,7 @@ bool castOpFromName(const std::string& name, CastOp* op) {
     return false;
 }
 
-std::string describe(const CastCall& c) {
-    return std::string(castOpName(c.op)) + compactJson(c.args) + " = " + compactJson(c.result);
-}
-
-Receiver::Receiver(Sequencer& sequencer) : mSequencer(sequencer) {}
+Receiver::Receiver(Sequencer& sequencer) : mJournal(sequencer, "cast", callLine) {}
 
 void Receiver::reset() {
     std::lock_guard<std::mutex> guard(mLock);
@@ -77,7 +73,7 @@ void Receiver::reset() {
     mAutoRespond.reset();
     mCalls.clear();
     mEvents.clear();
-    mNotes.clear();
+    mJournal.clear();
 }
 
 bool Receiver::refuse(const std::string& what) {
@@ -92,7 +88,7 @@ bool Receiver::refuse(const std::string& what) {
     } else {
         return false;
     }
-    mNotes.push_back(Note{mSequencer.next(), "refuse " + what});
+    mJournal.note("refuse " + what);
     return true;
 }
 
@@ -104,8 +100,7 @@ bool Receiver::refused(CastOp op) const {
 void Receiver::setAutoRespond(std::optional<int32_t> code) {
     std::lock_guard<std::mutex> guard(mLock);
     mAutoRespond = code;
-    mNotes.push_back(Note{mSequencer.next(),
-                          code ? "auto-respond " + std::to_string(*code) : "auto-respond off"});
+    mJournal.note(code ? "auto-respond " + std::to_string(*code) : "auto-respond off");
 }
 
 std::optional<int32_t> Receiver::autoRespond() const {
@@ -136,23 +131,27 @@ CastCallOutcome Receiver::call(CastOp op, const Json::Value& args) {
         outcome.value = refusedOp ? -1 : 0;
         result = outcome.value;
     }
-    mCalls.push_back(CastCall{mSequencer.next(), op,
-                              args.isArray() ? args : Json::Value(Json::arrayValue), result});
+    Json::Value entry(Json::objectValue);
+    entry["op"] = castOpName(op);
+    entry["args"] = args.isArray() ? args : Json::Value(Json::arrayValue);
+    entry["result"] = result;
+    mCalls.push_back(CastCall{mJournal.log(entry), op, entry["args"], result});
     if (isRequest(op) && outcome.value != -1 && mAutoRespond) {
         outcome.response = CastEvent::response(outcome.value, *mAutoRespond);
-        mEvents.push_back(CastEventRecord{mSequencer.next(), *outcome.response});
+        mEvents.push_back(CastEventRecord{mJournal.note("-> " + outcome.response->describe()),
+                                          *outcome.response});
     }
     return outcome;
 }
 
 void Receiver::note(const std::string& text) {
     std::lock_guard<std::mutex> guard(mLock);
-    mNotes.push_back(Note{mSequencer.next(), text});
+    mJournal.note(text);
 }
 
 CastEvent Receiver::recordEvent(const CastEvent& event) {
     std::lock_guard<std::mutex> guard(mLock);
-    mEvents.push_back(CastEventRecord{mSequencer.next(), event});
+    mEvents.push_back(CastEventRecord{mJournal.note("-> " + event.describe()), event});
     return event;
 }
 
@@ -164,31 +163,6 @@ std::vector<CastCall> Receiver::calls() const {
 std::vector<CastEventRecord> Receiver::events() const {
     std::lock_guard<std::mutex> guard(mLock);
     return mEvents;
-}
-
-Json::Value Receiver::logJson() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    Json::Value out(Json::arrayValue);
-    for (const CastCall& c : mCalls) {
-        Json::Value entry(Json::objectValue);
-        entry["seq"] = Json::Int64(c.stamp.seq);
-        entry["op"] = castOpName(c.op);
-        entry["args"] = c.args;
-        entry["result"] = c.result;
-        out.append(entry);
-    }
-    return out;
-}
-
-void Receiver::collectTimeline(std::vector<TimelineEntry>* out) const {
-    std::lock_guard<std::mutex> guard(mLock);
-    for (const CastCall& c : mCalls) {
-        out->push_back(timelineEntry(c.stamp, "cast", describe(c)));
-    }
-    for (const CastEventRecord& e : mEvents) {
-        out->push_back(timelineEntry(e.stamp, "cast", "-> " + e.event.describe()));
-    }
-    for (const Note& n : mNotes) out->push_back(timelineEntry(n.stamp, "cast", n.text));
 }
 
 }  // namespace orvix::model

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/model/CastRecords.h"
+#include "sim/model/Journal.h"
 #include "sim/model/ModelTypes.h"
 #include "sim/model/Sequencer.h"
 
@@ -45,9 +46,6 @@ struct CastCall {
     Json::Value args{Json::arrayValue};
     Json::Value result;
 };
-
-// "SetDeviceName[\"Den\"] = 3": the call as the timeline and the panel show it.
-std::string describe(const CastCall& call);
 
 struct CastCallOutcome {
     // Create: 1 made, 0 refused. Request operations: the request id, -1 refused. Function
@@ -92,12 +90,12 @@ public:
     std::vector<CastCall> calls() const;
     std::vector<CastEventRecord> events() const;
 
-    // [{"seq":N,"op":"...","args":[...],"result":...}]
-    Json::Value logJson() const;
-    void collectTimeline(std::vector<TimelineEntry>* out) const;
+    // [{"seq":N,"op":"...","args":[...],"result":...}]; the events, the policies and the
+    // socket in the timeline only.
+    const Journal& journal() const { return mJournal; }
 
 private:
-    Sequencer& mSequencer;
+    Journal mJournal;
     // Guards everything below.
     mutable std::mutex mLock;
     std::set<CastOp> mRefused;
@@ -105,11 +103,6 @@ private:
     std::optional<int32_t> mAutoRespond;
     std::vector<CastCall> mCalls;
     std::vector<CastEventRecord> mEvents;
-    struct Note {
-        Stamp stamp;
-        std::string text;
-    };
-    std::vector<Note> mNotes;
 };
 
 }  // namespace orvix::model

@@ -12,12 +12,17 @@
 
 namespace orvix::model {
 
-SettingsStore::SettingsStore(Sequencer& sequencer) : mSequencer(sequencer) {}
+SettingsStore::SettingsStore(Sequencer& sequencer)
+    : mJournal(sequencer, "env", [](const Json::Value& c) {
+          return c["from"].asString() + " set " + c["key"].asString() + " = " +
+                 quoteJson(c["value"].asString());
+      }) {}
 
 void SettingsStore::reset() {
     std::lock_guard<std::mutex> guard(mLock);
     mValues.clear();
     mChanges.clear();
+    mJournal.clear();
 }
 
 bool SettingsStore::get(const std::string& key, std::string* value) const {
@@ -37,7 +42,12 @@ std::string SettingsStore::value(const std::string& key) const {
 bool SettingsStore::set(const std::string& key, const std::string& value, Origin from) {
     std::lock_guard<std::mutex> guard(mLock);
     mValues[key] = value;
-    mChanges.push_back(SettingChange{mSequencer.next(), key, value, from});
+    Json::Value entry(Json::objectValue);
+    entry["op"] = "set";
+    entry["key"] = key;
+    entry["value"] = value;
+    entry["from"] = originName(from);
+    mChanges.push_back(SettingChange{mJournal.log(entry), key, value, from});
     if (mPersistPath.empty()) return true;
     std::string error;
     return saveLocked(mPersistPath, &error);
@@ -113,30 +123,6 @@ Json::Value SettingsStore::getJson(const std::string& key) const {
     out["key"] = key;
     out["value"] = value(key);
     return out;
-}
-
-Json::Value SettingsStore::logJson() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    Json::Value out(Json::arrayValue);
-    for (const SettingChange& c : mChanges) {
-        Json::Value entry(Json::objectValue);
-        entry["seq"] = Json::Int64(c.stamp.seq);
-        entry["op"] = "set";
-        entry["key"] = c.key;
-        entry["value"] = c.value;
-        entry["from"] = originName(c.from);
-        out.append(entry);
-    }
-    return out;
-}
-
-void SettingsStore::collectTimeline(std::vector<TimelineEntry>* out) const {
-    std::lock_guard<std::mutex> guard(mLock);
-    for (const SettingChange& c : mChanges) {
-        out->push_back(timelineEntry(
-            c.stamp, "env",
-            std::string(originName(c.from)) + " set " + c.key + " = " + quoteJson(c.value)));
-    }
 }
 
 }  // namespace orvix::model

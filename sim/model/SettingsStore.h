@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/model/Journal.h"
 #include "sim/model/ModelTypes.h"
 #include "sim/model/Sequencer.h"
 
@@ -52,13 +53,12 @@ public:
     // {"key":"...","value":"..."}, value "" when unset.
     Json::Value getJson(const std::string& key) const;
     // [{"seq":N,"op":"set","key":"...","value":"...","from":"daemon"|"app"}]
-    Json::Value logJson() const;
-    void collectTimeline(std::vector<TimelineEntry>* out) const;
+    const Journal& journal() const { return mJournal; }
 
 private:
     bool saveLocked(const std::string& path, std::string* error) const;
 
-    Sequencer& mSequencer;
+    Journal mJournal;
     // Guards everything below; file writes happen under it so saves never interleave.
     mutable std::mutex mLock;
     std::map<std::string, std::string> mValues;

@@ -4,39 +4,45 @@
 
 namespace orvix::model {
 
-SetupService::SetupService(Sequencer& sequencer) : mSequencer(sequencer) {}
+SetupService::SetupService(Sequencer& sequencer)
+    : mJournal(sequencer, "eureka", [](const Json::Value& r) {
+          return "GET " + r["path"].asString() + " -> " +
+                 (!r["up"].asBool()    ? std::string("refused (down)")
+                  : r["hang"].asBool() ? std::string("held without an answer (hang)")
+                                       : r["status"].asString());
+      }) {}
 
 void SetupService::reset() {
     std::lock_guard<std::mutex> guard(mLock);
     mAnswer = SetupAnswer();
     mRequests.clear();
-    mNotes.clear();
+    mJournal.clear();
 }
 
 void SetupService::setBody(const std::string& body) {
     std::lock_guard<std::mutex> guard(mLock);
     mAnswer.body = body;
-    mNotes.push_back(Note{mSequencer.next(), "body " + quoteJson(body)});
+    mJournal.note("body " + quoteJson(body));
 }
 
 void SetupService::setStatus(int status) {
     std::lock_guard<std::mutex> guard(mLock);
     mAnswer.status = status;
-    mNotes.push_back(Note{mSequencer.next(), "status " + std::to_string(status)});
+    mJournal.note("status " + std::to_string(status));
 }
 
 void SetupService::setUp(bool up) {
     std::lock_guard<std::mutex> guard(mLock);
     mAnswer.up = up;
     mAnswer.hang = false;
-    mNotes.push_back(Note{mSequencer.next(), up ? "up" : "down"});
+    mJournal.note(up ? "up" : "down");
 }
 
 void SetupService::setHang() {
     std::lock_guard<std::mutex> guard(mLock);
     mAnswer.up = true;
     mAnswer.hang = true;
-    mNotes.push_back(Note{mSequencer.next(), "hang"});
+    mJournal.note("hang");
 }
 
 SetupAnswer SetupService::current() const {
@@ -46,44 +52,18 @@ SetupAnswer SetupService::current() const {
 
 SetupAnswer SetupService::answer(const std::string& path) {
     std::lock_guard<std::mutex> guard(mLock);
-    mRequests.push_back(SetupRequest{mSequencer.next(), path, mAnswer});
+    Json::Value entry(Json::objectValue);
+    entry["path"] = path;
+    entry["up"] = mAnswer.up;
+    entry["status"] = mAnswer.status;
+    if (mAnswer.hang) entry["hang"] = true;
+    mRequests.push_back(SetupRequest{mJournal.log(entry), path, mAnswer});
     return mAnswer;
 }
 
 std::vector<SetupRequest> SetupService::requests() const {
     std::lock_guard<std::mutex> guard(mLock);
     return mRequests;
-}
-
-Json::Value SetupService::logJson() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    Json::Value out(Json::arrayValue);
-    for (const SetupRequest& r : mRequests) {
-        Json::Value entry(Json::objectValue);
-        entry["seq"] = Json::Int64(r.stamp.seq);
-        entry["path"] = r.path;
-        entry["up"] = r.answer.up;
-        entry["status"] = r.answer.status;
-        if (r.answer.hang) entry["hang"] = true;
-        out.append(entry);
-    }
-    return out;
-}
-
-void SetupService::collectTimeline(std::vector<TimelineEntry>* out) const {
-    std::lock_guard<std::mutex> guard(mLock);
-    for (const SetupRequest& r : mRequests) {
-        std::string text = "GET " + r.path + " -> ";
-        if (!r.answer.up) {
-            text += "refused (down)";
-        } else if (r.answer.hang) {
-            text += "held without an answer (hang)";
-        } else {
-            text += std::to_string(r.answer.status) + " " + quoteJson(r.answer.body);
-        }
-        out->push_back(timelineEntry(r.stamp, "eureka", text));
-    }
-    for (const Note& n : mNotes) out->push_back(timelineEntry(n.stamp, "eureka", n.text));
 }
 
 }  // namespace orvix::model

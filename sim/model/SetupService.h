@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/model/Journal.h"
 #include "sim/model/ModelTypes.h"
 #include "sim/model/Sequencer.h"
 
@@ -51,21 +52,14 @@ public:
     std::vector<SetupRequest> requests() const;
     // [{"seq":N,"path":"...","up":true,"status":200}], with "hang":true for a request that was
     // held instead of answered.
-    Json::Value logJson() const;
-    void collectTimeline(std::vector<TimelineEntry>* out) const;
+    const Journal& journal() const { return mJournal; }
 
 private:
-    struct Note {
-        Stamp stamp;
-        std::string text;
-    };
-
-    Sequencer& mSequencer;
+    Journal mJournal;
     // Guards everything below.
     mutable std::mutex mLock;
     SetupAnswer mAnswer;
     std::vector<SetupRequest> mRequests;
-    std::vector<Note> mNotes;
 };
 
 }  // namespace orvix::model

@@ -36,7 +36,8 @@ Json::Value args1(Json::Value a) {
 
 }  // namespace
 
-SourceSwitchService::SourceSwitchService(Sequencer& sequencer) : mSequencer(sequencer) {}
+SourceSwitchService::SourceSwitchService(Sequencer& sequencer)
+    : mJournal(sequencer, "source", callLine) {}
 
 void SourceSwitchService::reset() {
     std::lock_guard<std::mutex> guard(mLock);
@@ -44,13 +45,13 @@ void SourceSwitchService::reset() {
     mHasListener = false;
     mSpeaker = SpeakerView();
     mCalls.clear();
-    mNotes.clear();
+    mJournal.clear();
 }
 
 void SourceSwitchService::setGrant(bool grant) {
     std::lock_guard<std::mutex> guard(mLock);
     mGrant = grant;
-    mNotes.push_back(Note{mSequencer.next(), grant ? "grant yes" : "grant no"});
+    mJournal.note(grant ? "grant yes" : "grant no");
 }
 
 bool SourceSwitchService::grant() const {
@@ -104,7 +105,7 @@ void SourceSwitchService::setListenerKnown(bool known) {
     std::lock_guard<std::mutex> guard(mLock);
     if (mHasListener == known) return;
     mHasListener = known;
-    mNotes.push_back(Note{mSequencer.next(), known ? "listener attached" : "listener gone"});
+    mJournal.note(known ? "listener attached" : "listener gone");
 }
 
 std::optional<SourceNotification> SourceSwitchService::sourceSwitch() {
@@ -125,10 +126,10 @@ std::optional<SourceNotification> SourceSwitchService::notify(SourceNotification
                                                               const std::string& description) {
     std::lock_guard<std::mutex> guard(mLock);
     if (!mHasListener) {
-        mNotes.push_back(Note{mSequencer.next(), "-> " + description + " (no listener yet)"});
+        mJournal.note("-> " + description + " (no listener yet)");
         return std::nullopt;
     }
-    mNotes.push_back(Note{mSequencer.next(), "-> " + description});
+    mJournal.note("-> " + description);
     using Kind = SourceNotification::Kind;
     const std::string& text = notification.text;
     if (notification.kind == Kind::SourceSwitch) mSpeaker.owner = "other";
@@ -150,34 +151,14 @@ SpeakerView SourceSwitchService::speaker() const {
     return mSpeaker;
 }
 
-Json::Value SourceSwitchService::logJson() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    Json::Value out(Json::arrayValue);
-    for (const SourceCall& c : mCalls) {
-        Json::Value entry(Json::objectValue);
-        entry["seq"] = Json::Int64(c.stamp.seq);
-        entry["op"] = sourceOpName(c.op);
-        entry["args"] = c.args;
-        entry["result"] = c.result;
-        out.append(entry);
-    }
-    return out;
-}
-
-void SourceSwitchService::collectTimeline(std::vector<TimelineEntry>* out) const {
-    std::lock_guard<std::mutex> guard(mLock);
-    for (const SourceCall& c : mCalls) {
-        out->push_back(timelineEntry(
-            c.stamp, "source",
-            std::string(sourceOpName(c.op)) + compactJson(c.args) + " = " + compactJson(c.result)));
-    }
-    for (const Note& n : mNotes) out->push_back(timelineEntry(n.stamp, "source", n.text));
-}
-
 void SourceSwitchService::recordLocked(SourceOp op, Json::Value args, Json::Value result,
                                        bool withListener) {
     if (withListener) mHasListener = true;
-    mCalls.push_back(SourceCall{mSequencer.next(), op, std::move(args), std::move(result)});
+    Json::Value entry(Json::objectValue);
+    entry["op"] = sourceOpName(op);
+    entry["args"] = args;
+    entry["result"] = result;
+    mCalls.push_back(SourceCall{mJournal.log(entry), op, std::move(args), std::move(result)});
 }
 
 }  // namespace orvix::model

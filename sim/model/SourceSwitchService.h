@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/model/Journal.h"
 #include "sim/model/ModelTypes.h"
 #include "sim/model/Sequencer.h"
 
@@ -87,28 +88,22 @@ public:
     std::vector<SourceCall> calls() const;
     SpeakerView speaker() const;
 
-    // [{"seq":N,"op":"...","args":[...],"result":...}]
-    Json::Value logJson() const;
-    void collectTimeline(std::vector<TimelineEntry>* out) const;
+    // [{"seq":N,"op":"...","args":[...],"result":...}]; the grant policy, the listener and the
+    // notifications in the timeline only.
+    const Journal& journal() const { return mJournal; }
 
 private:
-    struct Note {
-        Stamp stamp;
-        std::string text;
-    };
-
     void recordLocked(SourceOp op, Json::Value args, Json::Value result, bool withListener);
     std::optional<SourceNotification> notify(SourceNotification notification,
                                              const std::string& description);
 
-    Sequencer& mSequencer;
+    Journal mJournal;
     // Guards everything below.
     mutable std::mutex mLock;
     bool mGrant = true;
     bool mHasListener = false;
     SpeakerView mSpeaker;
     std::vector<SourceCall> mCalls;
-    std::vector<Note> mNotes;
 };
 
 }  // namespace orvix::model

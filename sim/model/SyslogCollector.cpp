@@ -27,17 +27,25 @@ bool isTimestamp(const std::string& s, size_t pos) {
 
 }  // namespace
 
-SyslogCollector::SyslogCollector(Sequencer& sequencer) : mSequencer(sequencer) {}
+SyslogCollector::SyslogCollector(Sequencer& sequencer)
+    : mJournal(sequencer, "syslog", [](const Json::Value& e) {
+          return std::string(kPriorityNames[e["priority"].asInt() & 7]) + " " +
+                 e["ident"].asString() + ": " + e["text"].asString();
+      }) {}
 
 void SyslogCollector::reset() {
-    std::lock_guard<std::mutex> guard(mLock);
-    mEntries.clear();
+    mJournal.clear();
 }
 
 void SyslogCollector::record(int priority, int facility, const std::string& ident, int pid,
                              const std::string& text) {
-    std::lock_guard<std::mutex> guard(mLock);
-    mEntries.push_back(SyslogEntry{mSequencer.next(), priority, facility, ident, pid, text});
+    Json::Value entry(Json::objectValue);
+    entry["priority"] = priority;
+    entry["facility"] = facility;
+    entry["ident"] = ident;
+    entry["pid"] = pid;
+    entry["text"] = text;
+    mJournal.log(entry);
 }
 
 bool SyslogCollector::parseDatagram(const std::string& datagram, SyslogEntry* entry) {
@@ -83,31 +91,6 @@ bool SyslogCollector::recordDatagram(const std::string& datagram) {
     if (!parseDatagram(datagram, &entry)) return false;
     record(entry.priority, entry.facility, entry.ident, entry.pid, entry.text);
     return true;
-}
-
-Json::Value SyslogCollector::logJson() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    Json::Value out(Json::arrayValue);
-    for (const SyslogEntry& e : mEntries) {
-        Json::Value entry(Json::objectValue);
-        entry["seq"] = Json::Int64(e.stamp.seq);
-        entry["priority"] = e.priority;
-        entry["facility"] = e.facility;
-        entry["ident"] = e.ident;
-        entry["pid"] = e.pid;
-        entry["text"] = e.text;
-        out.append(entry);
-    }
-    return out;
-}
-
-void SyslogCollector::collectTimeline(std::vector<TimelineEntry>* out) const {
-    std::lock_guard<std::mutex> guard(mLock);
-    for (const SyslogEntry& e : mEntries) {
-        out->push_back(timelineEntry(
-            e.stamp, "syslog",
-            std::string(kPriorityNames[e.priority & 7]) + " " + e.ident + ": " + e.text));
-    }
 }
 
 }  // namespace orvix::model

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/model/Journal.h"
 #include "sim/model/ModelTypes.h"
 #include "sim/model/Sequencer.h"
 
@@ -38,14 +39,10 @@ public:
     static bool parseDatagram(const std::string& datagram, SyslogEntry* entry);
 
     // [{"seq":N,"priority":P,"facility":F,"ident":"...","pid":N,"text":"..."}]
-    Json::Value logJson() const;
-    void collectTimeline(std::vector<TimelineEntry>* out) const;
+    const Journal& journal() const { return mJournal; }
 
 private:
-    Sequencer& mSequencer;
-    // Guards mEntries.
-    mutable std::mutex mLock;
-    std::vector<SyslogEntry> mEntries;
+    Journal mJournal;
 };
 
 }  // namespace orvix::model

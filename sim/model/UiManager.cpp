@@ -57,20 +57,23 @@ Json::Value UiField::json() const {
     return Json::Value();
 }
 
-UiManager::UiManager(Sequencer& sequencer) : mSequencer(sequencer) {}
+UiManager::UiManager(Sequencer& sequencer)
+    : mJournal(sequencer, "ui", [](const Json::Value& u) {
+          return u["op"].asString() + " " + compactJson(u["fields"]);
+      }) {}
 
 void UiManager::reset() {
     std::lock_guard<std::mutex> guard(mLock);
     mUp = true;
     mUpdates.clear();
-    mNotes.clear();
+    mJournal.clear();
 }
 
 void UiManager::setUp(bool up) {
     std::lock_guard<std::mutex> guard(mLock);
     if (mUp == up) return;
     mUp = up;
-    mNotes.push_back(Note{mSequencer.next(), up ? "up" : "down"});
+    mJournal.note(up ? "up" : "down");
 }
 
 bool UiManager::up() const {
@@ -89,27 +92,17 @@ bool UiManager::clear(const std::vector<UiField>& fields) {
 bool UiManager::record(UiUpdate::Kind kind, const std::vector<UiField>& fields) {
     std::lock_guard<std::mutex> guard(mLock);
     if (!mUp) return false;
-    mUpdates.push_back(UiUpdate{mSequencer.next(), kind, fields});
+    Json::Value entry(Json::objectValue);
+    entry["op"] = kindName(kind);
+    entry["fields"] = Json::Value(Json::objectValue);
+    for (const UiField& f : fields) entry["fields"][f.key] = f.json();
+    mUpdates.push_back(UiUpdate{mJournal.log(entry), kind, fields});
     return true;
 }
 
 std::vector<UiUpdate> UiManager::updates() const {
     std::lock_guard<std::mutex> guard(mLock);
     return mUpdates;
-}
-
-Json::Value UiManager::logJson() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    Json::Value out(Json::arrayValue);
-    for (const UiUpdate& u : mUpdates) {
-        Json::Value entry(Json::objectValue);
-        entry["seq"] = Json::Int64(u.stamp.seq);
-        entry["op"] = kindName(u.kind);
-        entry["fields"] = Json::Value(Json::objectValue);
-        for (const UiField& f : u.fields) entry["fields"][f.key] = f.json();
-        out.append(entry);
-    }
-    return out;
 }
 
 std::string UiManager::logText() const {
@@ -122,15 +115,6 @@ std::string UiManager::logText() const {
                 "\",\"fields\":" + orderedFields(u.fields) + "}";
     }
     return text + "]";
-}
-
-void UiManager::collectTimeline(std::vector<TimelineEntry>* out) const {
-    std::lock_guard<std::mutex> guard(mLock);
-    for (const UiUpdate& u : mUpdates) {
-        out->push_back(timelineEntry(
-            u.stamp, "ui", std::string(kindName(u.kind)) + " " + orderedFields(u.fields)));
-    }
-    for (const Note& n : mNotes) out->push_back(timelineEntry(n.stamp, "ui", n.text));
 }
 
 }  // namespace orvix::model

@@ -1,7 +1,7 @@
 // The UI manager service: available or not, and a record of every now-playing update
 // ("metadata") and source-release update ("clear") with its fields in the order they were set.
 //
-// jsoncpp keeps object members sorted by name, so logJson() cannot show the field order;
+// jsoncpp keeps object members sorted by name, so the log's JSON cannot show the field order;
 // logText() writes the same log as JSON text with the fields in their real order, and
 // updates() gives them typed.
 #pragma once
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/model/Journal.h"
 #include "sim/model/ModelTypes.h"
 #include "sim/model/Sequencer.h"
 
@@ -57,25 +58,18 @@ public:
     std::vector<UiUpdate> updates() const;
 
     // [{"seq":N,"op":"metadata"|"clear","fields":{...}}], fields in name order.
-    Json::Value logJson() const;
+    const Journal& journal() const { return mJournal; }
     // The same array as one line of JSON text, fields in the order they were set.
     std::string logText() const;
-    void collectTimeline(std::vector<TimelineEntry>* out) const;
 
 private:
-    struct Note {
-        Stamp stamp;
-        std::string text;
-    };
-
     bool record(UiUpdate::Kind kind, const std::vector<UiField>& fields);
 
-    Sequencer& mSequencer;
+    Journal mJournal;
     // Guards everything below.
     mutable std::mutex mLock;
     bool mUp = true;
     std::vector<UiUpdate> mUpdates;
-    std::vector<Note> mNotes;
 };
 
 }  // namespace orvix::model

@@ -30,14 +30,11 @@ void World::reset() {
 
 std::vector<TimelineEntry> World::timelineEntries() const {
     std::vector<TimelineEntry> entries;
-    mBus.collectTimeline(&entries);
-    mSettings.collectTimeline(&entries);
-    mDeviceName.collectTimeline(&entries);
-    mSource.collectTimeline(&entries);
-    mUi.collectTimeline(&entries);
-    mReceiver.collectTimeline(&entries);
-    mSetup.collectTimeline(&entries);
-    mSyslog.collectTimeline(&entries);
+    for (const Journal* journal :
+         {&mBus.journal(), &mSettings.journal(), &mDeviceName.journal(), &mSource.journal(),
+          &mUi.journal(), &mReceiver.journal(), &mSetup.journal(), &mSyslog.journal()}) {
+        journal->collectTimeline(&entries);
+    }
     std::sort(entries.begin(), entries.end(), [](const TimelineEntry& a, const TimelineEntry& b) {
         return a.stamp.seq < b.stamp.seq;
     });

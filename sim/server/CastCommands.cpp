@@ -79,7 +79,7 @@ bool CliCommands::cast(const Args& a, CliOutput* out) {
             return sendCast(CastEvent::of(CastEvent::Kind::ReleaseResources), out);
         }
         if (verb == "log") {
-            out->result = receiver.logJson();
+            out->result = receiver.journal().logJson();
             return true;
         }
     } else if (a.size() == 3) {

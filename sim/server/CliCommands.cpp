@@ -86,7 +86,7 @@ bool CliCommands::run(const std::vector<std::string>& argv, CliOutput* out) {
     if (area == "cast") return cast(argv, out);
     if (area == "eureka") return eureka(argv, out);
     if (area == "syslog" && argv.size() == 1) {
-        out->result = mWorld.syslog().logJson();
+        out->result = mWorld.syslog().journal().logJson();
         return true;
     }
     if (area == "panel" && argv.size() == 1) {
@@ -124,7 +124,7 @@ bool CliCommands::bus(const Args& a, CliOutput* out) {
     if (verb == "listeners") {
         out->result = bus.listenersJson();
     } else if (verb == "log") {
-        out->result = bus.logJson();
+        out->result = bus.journal().logJson();
     } else if (verb == "up" || verb == "down") {
         bus.setReachable(verb == "up");
         out->result = Object("reachable", bus.reachable());
@@ -148,7 +148,7 @@ bool CliCommands::env(const Args& a, CliOutput* out) {
         return true;
     }
     if (a.size() == 2 && a[1] == "log") {
-        out->result = settings.logJson();
+        out->result = settings.journal().logJson();
         return true;
     }
     return UsageError(out, "env get KEY | env set KEY VALUE | env log");
@@ -185,7 +185,7 @@ bool CliCommands::source(const Args& a, CliOutput* out) {
         out->result = Object("grant", source.grant());
         return true;
     } else if (a.size() == 2 && a[1] == "log") {
-        out->result = source.logJson();
+        out->result = source.journal().logJson();
         return true;
     } else {
         return UsageError(out,
@@ -207,7 +207,7 @@ bool CliCommands::ui(const Args& a, CliOutput* out) {
         return true;
     }
     if (a.size() == 2 && a[1] == "log") {
-        out->result = mWorld.ui().logJson();
+        out->result = mWorld.ui().journal().logJson();
         out->text = mWorld.ui().logText();
         return true;
     }
@@ -232,7 +232,7 @@ bool CliCommands::eureka(const Args& a, CliOutput* out) {
         if (!mRouter.setSetupListening(true, &error)) return Fail(out, error);
         setup.setHang();
     } else if (a.size() == 2 && a[1] == "log") {
-        out->result = setup.logJson();
+        out->result = setup.journal().logJson();
         return true;
     } else {
         return UsageError(

@@ -52,7 +52,9 @@ struct Latest {
 Json::Value Speaker(model::World& world) {
     const model::SpeakerView view = world.source().speaker();
     Json::Value speaker(Json::objectValue);
-    speaker["name"] = TextOrNull(world.deviceName().name());
+    // The daemon keeps the setting in step with the cast name; before it has, the name service.
+    const Json::Value setting = Setting(world, "DeviceFriendlyName");
+    speaker["name"] = setting.isNull() ? TextOrNull(world.deviceName().name()) : setting;
     speaker["owner"] = view.owner;
     speaker["volume"] = view.volume ? IntOrNull(*view.volume) : Json::Value();
     speaker["muted"] = view.muted ? Json::Value(*view.muted) : Json::Value();
@@ -116,10 +118,7 @@ Json::Value PanelSnapshot(model::World& world) {
             albumArtist = e.media.mediaInfo->metadata->albumArtist;
         }
     }
-    const std::vector<model::CastCall> calls = world.receiver().calls();
-    Json::Value ops(Json::arrayValue);
-    for (size_t i = 0; i < calls.size(); ++i) {
-        const model::CastCall& c = calls[i];
+    for (const model::CastCall& c : world.receiver().calls()) {
         const bool intArg = c.args.size() == 1 && c.args[0].isInt();
         if (c.op == model::CastOp::CastCliSyncVolume && intArg) {
             volume.offer(c.stamp.seq, c.args[0].asInt());
@@ -127,7 +126,11 @@ Json::Value PanelSnapshot(model::World& world) {
         if (c.op == model::CastOp::CastCliSyncMute && intArg) {
             muted.offer(c.stamp.seq, c.args[0].asInt() != 0);
         }
-        if (i + kOps >= calls.size()) ops.append(model::describe(c));
+    }
+    const Json::Value log = world.receiver().journal().logJson();
+    Json::Value ops(Json::arrayValue);
+    for (Json::ArrayIndex i = log.size() > kOps ? log.size() - kOps : 0; i < log.size(); ++i) {
+        ops.append(model::callLine(log[i]));
     }
     receiver["connected"] = connected;
     receiver["app"] = app.value;
