@@ -203,9 +203,9 @@ void Panel::OnEvents(evhttp_request* req, void* self) {
     const std::vector<model::TimelineEntry> entries = panel->mWorld.timelineEntries();
     const std::string state =
         "event: state\ndata: " + model::compactJson(PanelSnapshot(panel->mWorld)) + "\n\n";
-    panel->send(
-        req, state + panel->lineEvents(entries,
-                                       entries.size() > kHistory ? entries.size() - kHistory : 0));
+    // A client too slow for this much is cut at the next change, outside evhttp's callback.
+    const size_t from = entries.size() > kHistory ? entries.size() - kHistory : 0;
+    Chunk(req, state + panel->lineEvents(entries, from));
 }
 
 void Panel::OnCli(evhttp_request* req, void* self) {
@@ -232,17 +232,11 @@ void Panel::OnCli(evhttp_request* req, void* self) {
     Reply(req, 200, kJson, out.text.empty() ? model::compactJson(out.result) : out.text);
 }
 
-bool Panel::send(evhttp_request* req, const std::string& text) {
-    bufferevent* bev = evhttp_connection_get_bufferevent(evhttp_request_get_connection(req));
-    if (evbuffer_get_length(bufferevent_get_output(bev)) > kMaxStreamBacklog) {
-        mStreams.drop(req);
-        return false;
-    }
+void Panel::Chunk(evhttp_request* req, const std::string& text) {
     evbuffer* buffer = evbuffer_new();
     evbuffer_add(buffer, text.data(), text.size());
     evhttp_send_reply_chunk(req, buffer);
     evbuffer_free(buffer);
-    return true;
 }
 
 std::string Panel::lineEvents(const std::vector<model::TimelineEntry>& entries, size_t from) const {
@@ -268,7 +262,13 @@ void Panel::publish() {
     while (from > 0 && entries[from - 1].stamp.seq > seen) --from;
     const std::string text = "event: state\ndata: " + model::compactJson(PanelSnapshot(mWorld)) +
                              "\n\n" + lineEvents(entries, from);
-    for (evhttp_request* req : mStreams.all()) send(req, text);
+    for (evhttp_request* req : mStreams.all()) {
+        Chunk(req, text);
+        bufferevent* bev = evhttp_connection_get_bufferevent(evhttp_request_get_connection(req));
+        if (evbuffer_get_length(bufferevent_get_output(bev)) > kMaxStreamBacklog) {
+            mStreams.drop(req);
+        }
+    }
 }
 
 }  // namespace orvix::sim

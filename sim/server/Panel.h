@@ -54,8 +54,7 @@ private:
     static void OnEvents(evhttp_request* req, void* self);
     static void OnCli(evhttp_request* req, void* self);
     static void OnOther(evhttp_request* req, void* self);
-    // False when the client was dropped for not reading.
-    bool send(evhttp_request* req, const std::string& text);
+    static void Chunk(evhttp_request* req, const std::string& text);
     std::string lineEvents(const std::vector<model::TimelineEntry>& entries, size_t from) const;
 
     model::World& mWorld;
