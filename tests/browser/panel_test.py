@@ -6,7 +6,6 @@
 import json
 import os
 import subprocess
-import sys
 import time
 from urllib.parse import urlparse
 
@@ -21,8 +20,8 @@ def sim(*words):
     return json.loads(done.stdout)
 
 
+# Polls PROBE until it gives something true; fails naming WHAT after SECONDS.
 def until(what, probe, seconds=10):
-    """Polls PROBE until it gives something true; fails naming WHAT after SECONDS."""
     deadline = time.monotonic() + seconds
     while True:
         try:
@@ -106,15 +105,9 @@ def check(b, url):
                 where.hostname == "127.0.0.1", f"a request left loopback: {where.geturl()}"
 
 
-def main():
-    url = sim("panel")["url"]
-    b = browser()
-    try:
-        check(b, url)
-    finally:
-        b.quit()
-    print("panel_test: passed")
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+browser_ = browser()
+try:
+    check(browser_, sim("panel")["url"])
+finally:
+    browser_.quit()
+print("panel_test: passed")
