@@ -55,14 +55,19 @@ async function cli(words) {
 // and says how it went; a failing step stops the rest and its reason is shown. Commands go out
 // one at a time, in the order the person gave them: a slider moved by key presses must leave
 // the last value set, not whichever request the server happened to take last.
+// The outcome is shown beside the control that asked, in its group: on a phone a line at
+// the end of all the controls would be out of sight.
 let queue = Promise.resolve();
+let lastControl = null;
 function act(label, ...steps) {
-  queue = queue.then(() => run(label, steps));
+  const group = lastControl && lastControl.closest('fieldset');
+  const status = group ? group.querySelector('.status') : null;
+  queue = queue.then(() => run(status, label, steps));
   return queue;
 }
 
-async function run(label, steps) {
-  const status = $('status');
+async function run(status, label, steps) {
+  status = status || document.createElement('p');
   status.className = 'status';
   status.textContent = `${label}…`;
   try {
@@ -246,6 +251,9 @@ async function openRequests() {
 }
 
 function wire() {
+  for (const type of ['click', 'change']) {
+    $('controls').addEventListener(type, (e) => { lastControl = e.target; }, true);
+  }
   for (const button of document.querySelectorAll('button[data-cli]')) {
     button.addEventListener('click', () => act(button.textContent, JSON.parse(button.dataset.cli)));
   }
