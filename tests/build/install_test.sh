@@ -21,7 +21,8 @@ for program in orvixcast orvixsim; do
     grep -qx "ExecStart=/opt/orvix/bin/$program.*" "$units/$program.service" ||
         fail "$program.service does not start /opt/orvix/bin/$program"
 done
-grep -q '@' "$units"/*.service && fail "a unit keeps a placeholder: $(grep -h '@' "$units"/*.service)"
+grep -q '@[A-Z_]*@' "$units"/*.service &&
+    fail "a unit keeps a placeholder: $(grep -h '@[A-Z_]*@' "$units"/*.service)"
 
 # systemd's own reading of the units, where systemd is there: it wants the programs in place.
 if command -v systemd-analyze >/dev/null; then
