@@ -8,14 +8,6 @@ namespace orvix::fakes {
 using model::CastEvent;
 using model::CastOp;
 
-// The arguments of a call as the receiver model records them.
-template <class... T>
-Json::Value Args(T... values) {
-    Json::Value args(Json::arrayValue);
-    (args.append(Json::Value(values)), ...);
-    return args;
-}
-
 namespace {
 
 const char* textOrNull(const std::optional<std::string>& text) {
@@ -59,42 +51,10 @@ FakeCastControl::~FakeCastControl() {
     Fakes().detachCastControl(this);
 }
 
-int32_t FakeCastControl::request(CastOp op, const Json::Value& args) {
+int32_t FakeCastControl::Call(CastOp op, const Json::Value& args) {
     model::CastCallOutcome outcome = Fakes().world().receiver().call(op, args);
     if (outcome.response) Fakes().postCastEvent(*outcome.response);
     return outcome.value;
-}
-
-int32_t FakeCastControl::AcceptTos() {
-    return request(CastOp::AcceptTos, Args());
-}
-
-int32_t FakeCastControl::SetDeviceName(const std::string& name) {
-    return request(CastOp::SetDeviceName, Args(name));
-}
-
-int32_t FakeCastControl::SetTimezone(const std::string& zone) {
-    return request(CastOp::SetTimezone, Args(zone));
-}
-
-int32_t FakeCastControl::SetUsageReportOptIn(bool optIn) {
-    return request(CastOp::SetUsageReportOptIn, Args(optIn));
-}
-
-int32_t FakeCastControl::SendPlayCommand(int32_t command) {
-    return request(CastOp::SendPlayCommand, Args(command));
-}
-
-int32_t FakeCastControl::RequestCastStatus() {
-    return request(CastOp::RequestCastStatus, Args());
-}
-
-int32_t FakeCastControl::SetMultizoneDelay(int64_t delayUs) {
-    return request(CastOp::SetMultizoneDelay, Args(Json::Int64(delayUs)));
-}
-
-void FakeCastControl::Suspend(int32_t reason) {
-    Fakes().world().receiver().call(CastOp::Suspend, Args(reason));
 }
 
 void FakeCastControl::DeliverToObserver(Observer* observer, const CastEvent& event) {
@@ -156,25 +116,19 @@ void FakeCastControl::ResetCallbackVariables() {
 namespace chromecast {
 
 CastControl* CastControl::Create(const std::string& socketPath, Observer* observer) {
-    using orvix::fakes::Fakes;
-    const Json::Value args = orvix::fakes::Args(socketPath);
-    if (Fakes().world().receiver().call(orvix::model::CastOp::Create, args).value == 0) {
+    using orvix::fakes::FakeCastControl;
+    if (FakeCastControl::Call(FakeCastControl::Op::Create, orvix::fakes::Args(socketPath)) == 0) {
         return nullptr;
     }
-    auto* control = new orvix::fakes::FakeCastControl(observer);
-    Fakes().attachCastControl(control);
+    auto* control = new FakeCastControl(observer);
+    orvix::fakes::Fakes().attachCastControl(control);
     return control;
 }
 
 }  // namespace chromecast
 
-namespace {
-
-int cliCall(orvix::model::CastOp op, Json::Value args = orvix::fakes::Args()) {
-    return orvix::fakes::Fakes().world().receiver().call(op, args).value;
-}
-
-}  // namespace
+using orvix::fakes::Args;
+using Fake = orvix::fakes::FakeCastControl;
 
 extern "C" {
 
@@ -188,21 +142,21 @@ void (*OnCastCliConnect)(void) = nullptr;
 void (*OnCastCliDisconnect)(void) = nullptr;
 
 int CastCliInit(void) {
-    return cliCall(orvix::model::CastOp::CastCliInit);
+    return Fake::Call(Fake::Op::CastCliInit);
 }
 int CastCliExit(void) {
-    return cliCall(orvix::model::CastOp::CastCliExit);
+    return Fake::Call(Fake::Op::CastCliExit);
 }
 int CastCliSyncVolume(int32_t volume) {
-    return cliCall(orvix::model::CastOp::CastCliSyncVolume, orvix::fakes::Args(volume));
+    return Fake::Call(Fake::Op::CastCliSyncVolume, Args(volume));
 }
 int CastCliSyncMute(int32_t mute) {
-    return cliCall(orvix::model::CastOp::CastCliSyncMute, orvix::fakes::Args(mute));
+    return Fake::Call(Fake::Op::CastCliSyncMute, Args(mute));
 }
 int GrantResources(void) {
-    return cliCall(orvix::model::CastOp::GrantResources);
+    return Fake::Call(Fake::Op::GrantResources);
 }
 int RevokeResources(void) {
-    return cliCall(orvix::model::CastOp::RevokeResources);
+    return Fake::Call(Fake::Op::RevokeResources);
 }
 }

@@ -11,19 +11,42 @@
 
 namespace orvix::fakes {
 
+// The arguments of a call as the receiver model records them.
+template <class... T>
+Json::Value Args(T... values) {
+    Json::Value args(Json::arrayValue);
+    (args.append(Json::Value(values)), ...);
+    return args;
+}
+
 class FakeCastControl : public chromecast::CastControl {
 public:
     explicit FakeCastControl(Observer* observer);
     ~FakeCastControl() override;
 
-    int32_t AcceptTos() override;
-    int32_t SetDeviceName(const std::string& name) override;
-    int32_t SetTimezone(const std::string& zone) override;
-    int32_t SetUsageReportOptIn(bool optIn) override;
-    int32_t SendPlayCommand(int32_t command) override;
-    int32_t RequestCastStatus() override;
-    int32_t SetMultizoneDelay(int64_t delayUs) override;
-    void Suspend(int32_t reason) override;
+    using Op = model::CastOp;
+    // Any operation of the library: the receiver model's value, its automatic response (to a
+    // request) queued for the observer.
+    static int32_t Call(Op op, const Json::Value& args = Args());
+
+    int32_t AcceptTos() override { return Call(Op::AcceptTos); }
+    int32_t SetDeviceName(const std::string& name) override {
+        return Call(Op::SetDeviceName, Args(name));
+    }
+    int32_t SetTimezone(const std::string& zone) override {
+        return Call(Op::SetTimezone, Args(zone));
+    }
+    int32_t SetUsageReportOptIn(bool on) override {
+        return Call(Op::SetUsageReportOptIn, Args(on));
+    }
+    int32_t SendPlayCommand(int32_t command) override {
+        return Call(Op::SendPlayCommand, Args(command));
+    }
+    int32_t RequestCastStatus() override { return Call(Op::RequestCastStatus); }
+    int32_t SetMultizoneDelay(int64_t us) override {
+        return Call(Op::SetMultizoneDelay, Args(Json::Int64(us)));
+    }
+    void Suspend(int32_t reason) override { Call(Op::Suspend, Args(reason)); }
 
     Observer* observer() const { return mObserver; }
 
@@ -35,8 +58,6 @@ public:
     static void ResetCallbackVariables();
 
 private:
-    int32_t request(model::CastOp op, const Json::Value& args);
-
     // Not owned: the daemon owns its observer.
     Observer* const mObserver;
 };

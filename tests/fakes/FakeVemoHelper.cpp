@@ -1,6 +1,4 @@
 // The message-bus client over the bus model: each VEMOHelper is one bus client.
-#include <vector>
-
 #include "platform/device/VEMOHelper.h"
 #include "tests/fakes/FakeWorld.h"
 
@@ -11,14 +9,6 @@ struct VEMOHelper::Impl {
 };
 
 using orvix::fakes::Fakes;
-
-namespace {
-
-std::vector<int32_t> toVector(const Vector<int32_t>& mids) {
-    return std::vector<int32_t>(mids.begin(), mids.end());
-}
-
-}  // namespace
 
 VEMOHelper::VEMOHelper() : mImpl(new Impl{Fakes().world().bus().newClientId()}) {}
 
@@ -34,7 +24,7 @@ int32_t VEMOHelper::registerListener(const sp<IVemoAlerts>& listener, const Vect
     if (listener == nullptr) return BAD_VALUE;
     // The listener is known before the bus can pick it for an alert.
     Fakes().setBusListener(mImpl->id, listener);
-    if (!Fakes().world().bus().registerListener(mImpl->id, toVector(mids))) {
+    if (!Fakes().world().bus().registerListener(mImpl->id, {mids.begin(), mids.end()})) {
         if (Fakes().world().bus().midsOf(mImpl->id).empty()) {
             Fakes().setBusListener(mImpl->id, nullptr);
         }
@@ -46,7 +36,7 @@ int32_t VEMOHelper::registerListener(const sp<IVemoAlerts>& listener, const Vect
 int32_t VEMOHelper::unregisterListener(const sp<IVemoAlerts>& listener,
                                        const Vector<int32_t>& mids) {
     if (listener == nullptr) return BAD_VALUE;
-    Fakes().world().bus().unregisterListener(mImpl->id, toVector(mids));
+    Fakes().world().bus().unregisterListener(mImpl->id, {mids.begin(), mids.end()});
     if (Fakes().world().bus().midsOf(mImpl->id).empty()) Fakes().setBusListener(mImpl->id, nullptr);
     return OK;
 }

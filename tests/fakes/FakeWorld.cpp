@@ -58,8 +58,8 @@ void FakeWorld::reset() {
     mWorld.reset();
 }
 
-bool FakeWorld::appWrite(int32_t mid, const std::string& payload, model::Scope scope) {
-    return busWrite("", model::Origin::App, scope, mid, payload);
+bool FakeWorld::appWrite(int32_t mid, const std::string& payload) {
+    return busWrite("", model::Origin::App, model::Scope::Remote, mid, payload);
 }
 
 bool FakeWorld::busWrite(const std::string& client, model::Origin from, model::Scope scope,
@@ -127,19 +127,7 @@ void FakeWorld::rememberSourceListener(
     mSourceListener = listener;
 }
 
-bool FakeWorld::sourceSwitch() {
-    return notifySource(mWorld.source().sourceSwitch());
-}
-
-bool FakeWorld::playControl(const std::string& word) {
-    return notifySource(mWorld.source().playControl(word));
-}
-
-bool FakeWorld::volume(const std::string& text) {
-    return notifySource(mWorld.source().volume(text));
-}
-
-bool FakeWorld::notifySource(std::optional<model::SourceNotification> notification) {
+bool FakeWorld::notify(std::optional<model::SourceNotification> notification) {
     if (!notification) return false;
     android::sp<android::ISourceSwitchListener> listener;
     {

@@ -35,13 +35,11 @@ public:
     model::World& world() { return mWorld; }
 
     // A device app writes on the bus; alerts go to the registered daemon clients.
-    bool appWrite(int32_t mid, const std::string& payload,
-                  model::Scope scope = model::Scope::Remote);
+    bool appWrite(int32_t mid, const std::string& payload);
 
-    // Source-switch notifications to the known listener; false when none is known yet.
-    bool sourceSwitch();
-    bool playControl(const std::string& word);
-    bool volume(const std::string& text);
+    // A source-switch notification the model made (world().source().volume("55")), sent to
+    // the known listener; false when there is none or no listener is known yet.
+    bool notify(std::optional<model::SourceNotification> notification);
 
     // A receiver event, recorded, then delivered on the cast library thread: an observer
     // event to the newest live cast control (false when there is none), a callback-variable
@@ -84,7 +82,6 @@ private:
 
     void deliverAlert(const model::BusAlert& alert);
     void deliverToObserver(const model::CastEvent& event, uint64_t generation);
-    bool notifySource(std::optional<model::SourceNotification> notification);
     void waitBinderIdle();
     void binderWorkDone();
 

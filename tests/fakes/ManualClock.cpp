@@ -1,12 +1,12 @@
 #include "tests/fakes/ManualClock.h"
 
+#include <chrono>
+
 namespace orvix::fakes {
 
 namespace {
 constexpr std::chrono::milliseconds kBackstop{2};
 }  // namespace
-
-ManualClock::ManualClock(int64_t startUs) : mNowUs(startUs) {}
 
 int64_t ManualClock::nowUs() {
     std::lock_guard<std::mutex> lock(mLock);

@@ -3,9 +3,7 @@
 // before the clock goes.
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
-#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <set>
@@ -17,10 +15,6 @@ namespace orvix::fakes {
 
 class ManualClock : public android::Clock {
 public:
-    static constexpr int64_t kStartUs = 1'000'000'000;
-
-    explicit ManualClock(int64_t startUs = kStartUs);
-
     int64_t nowUs() override;
     // Records the duration, then blocks until advance() has moved time past it; in
     // auto-advance mode moves time itself and returns at once.
@@ -43,7 +37,7 @@ private:
     mutable std::mutex mLock;
     // Sleepers wait here; notified on every change of time.
     std::condition_variable mChanged;
-    int64_t mNowUs;
+    int64_t mNowUs = 1'000'000'000;
     bool mAutoAdvance = false;
     std::vector<int64_t> mSleeps;
     // The condition variables of the threads in waitUntil, notified by every advance.

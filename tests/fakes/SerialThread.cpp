@@ -25,8 +25,8 @@ void SerialThread::post(std::function<void()> work) {
 }
 
 void SerialThread::drain() {
-    if (onThread()) return;
     std::unique_lock<std::mutex> lock(mLock);
+    if (std::this_thread::get_id() == mThreadId) return;
     const uint64_t target = mPosted;
     mProgress.wait(lock, [&] { return mStopping || mFinished >= target; });
 }
@@ -48,11 +48,6 @@ void SerialThread::stop() {
     mWake.notify_all();
     mProgress.notify_all();
     if (toJoin.joinable()) toJoin.join();
-}
-
-bool SerialThread::onThread() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    return std::this_thread::get_id() == mThreadId;
 }
 
 uint64_t SerialThread::postedCount() const {

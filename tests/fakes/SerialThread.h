@@ -29,7 +29,6 @@ public:
     // Drops work not started yet, lets the running item finish and joins. Idempotent.
     void stop();
 
-    bool onThread() const;
     // How many items were ever posted: lets a caller see whether more work arrived.
     uint64_t postedCount() const;
 

@@ -95,42 +95,6 @@ void TapHandler::onMessageReceived(const sp<AMessage>& msg) {
     if (handle) AHandlerReflector::onMessageReceived(msg);
 }
 
-Lines Effects(model::World& world) {
-    std::vector<std::pair<uint64_t, std::string>> all;
-    for (const auto& c : world.receiver().calls()) {
-        std::string text =
-            std::string("cast:") + model::castOpName(c.op) + model::compactJson(c.args);
-        if (c.result.isInt() && c.result.asInt() < 0) text += "=" + c.result.asString();
-        all.emplace_back(c.stamp.seq, text);
-    }
-    for (const auto& c : world.source().calls()) {
-        all.emplace_back(c.stamp.seq, std::string("source:") + model::sourceOpName(c.op) +
-                                          model::compactJson(c.args));
-    }
-    for (const auto& w : world.bus().writes()) {
-        if (w.from != model::Origin::Daemon) continue;
-        std::string scope = w.scope == model::Scope::Remote ? "" : model::scopeName(w.scope);
-        all.emplace_back(w.stamp.seq, "bus:" + std::to_string(w.mid) + scope + "=" + w.payload);
-    }
-    for (const auto& c : world.settings().changes()) {
-        if (c.from == model::Origin::Daemon) {
-            all.emplace_back(c.stamp.seq, "setting:" + c.key + "=" + c.value);
-        }
-    }
-    for (const auto& u : world.ui().updates()) {
-        std::string text = u.kind == model::UiUpdate::Kind::Clear ? "ui:clear" : "ui:metadata";
-        for (size_t i = 0; i < u.fields.size(); ++i) {
-            text +=
-                (i ? "," : "{") + u.fields[i].key + "=" + model::compactJson(u.fields[i].json());
-        }
-        all.emplace_back(u.stamp.seq, text + (u.fields.empty() ? "" : "}"));
-    }
-    std::sort(all.begin(), all.end());
-    Lines out;
-    for (auto& entry : all) out.push_back(std::move(entry.second));
-    return out;
-}
-
 Daemon::Daemon() {
     fakes::Fakes().reset();
     gSourceSwitched = false;
@@ -141,11 +105,6 @@ Daemon::Daemon() {
 Daemon::~Daemon() {
     stop();
     if (mClockInstalled) android::SetSystemClock(nullptr);
-}
-
-void Daemon::useManualClock() {
-    android::SetSystemClock(&clock);
-    mClockInstalled = true;
 }
 
 void Daemon::startLooperAndBus() {
@@ -231,10 +190,38 @@ bool Daemon::respond(int32_t requestId, int32_t code) {
 }
 
 Lines Daemon::effects(const std::string& prefix, size_t from) {
-    Lines all = Effects(world());
+    std::vector<std::pair<uint64_t, std::string>> all;
+    for (const auto& c : world().receiver().calls()) {
+        std::string text =
+            std::string("cast:") + model::castOpName(c.op) + model::compactJson(c.args);
+        if (c.result.isInt() && c.result.asInt() < 0) text += "=" + c.result.asString();
+        all.emplace_back(c.stamp.seq, text);
+    }
+    for (const auto& c : world().source().calls()) {
+        all.emplace_back(c.stamp.seq, std::string("source:") + model::sourceOpName(c.op) +
+                                          model::compactJson(c.args));
+    }
+    for (const auto& w : world().bus().writes()) {
+        if (w.from != model::Origin::Daemon) continue;
+        std::string scope = w.scope == model::Scope::Remote ? "" : model::scopeName(w.scope);
+        all.emplace_back(w.stamp.seq, "bus:" + std::to_string(w.mid) + scope + "=" + w.payload);
+    }
+    for (const auto& c : world().settings().changes()) {
+        if (c.from != model::Origin::Daemon) continue;
+        all.emplace_back(c.stamp.seq, "setting:" + c.key + "=" + c.value);
+    }
+    for (const auto& u : world().ui().updates()) {
+        std::string text = u.kind == model::UiUpdate::Kind::Clear ? "ui:clear" : "ui:metadata";
+        for (size_t i = 0; i < u.fields.size(); ++i) {
+            text +=
+                (i ? "," : "{") + u.fields[i].key + "=" + model::compactJson(u.fields[i].json());
+        }
+        all.emplace_back(u.stamp.seq, text + (u.fields.empty() ? "" : "}"));
+    }
+    std::sort(all.begin(), all.end());
     Lines out;
     for (size_t i = from; i < all.size(); ++i) {
-        if (all[i].rfind(prefix, 0) == 0) out.push_back(all[i].substr(prefix.size()));
+        if (all[i].second.rfind(prefix, 0) == 0) out.push_back(all[i].second.substr(prefix.size()));
     }
     return out;
 }
@@ -250,10 +237,6 @@ Daemon& SharedDaemon() {
         return made;
     }();
     return *daemon;
-}
-
-void Daemon::setSetting(const char* key, const std::string& value) {
-    world().settings().set(key, value, model::Origin::App);
 }
 
 }  // namespace orvix::test

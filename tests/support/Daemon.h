@@ -99,12 +99,6 @@ private:
     std::set<uint32_t> mSwallow;
 };
 
-// What the daemon did to the world, in the world's order: receiver calls
-// ("cast:AcceptTos[]=3", the request id after '='), source-switch calls
-// ("source:PlayMySource[24]"), bus writes ("bus:572={...}", "bus:90local=Den"), settings
-// ("setting:TimeZone=UTC") and UI updates ("ui:clear", "ui:metadata{...}" with the record).
-Lines Effects(model::World& world);
-
 class Daemon {
 public:
     Daemon();
@@ -121,7 +115,10 @@ public:
     // start(), then one granted request so that the source-switch service knows the
     // listener; from here the workers are waited for too. The log starts empty.
     bool startDevice();
-    void useManualClock();
+    void useManualClock() {
+        android::SetSystemClock(&clock);
+        mClockInstalled = true;
+    }
     // Takes the controller apart and resets the fakes; false when a worker did not end.
     bool stop();
 
@@ -135,10 +132,16 @@ public:
     bool respond(int32_t requestId, int32_t code);
     bool workersDone();
 
-    // Effects from index from on whose text starts with prefix, prefix removed.
+    // What the daemon did to the world, in the world's order: receiver calls
+    // ("cast:SetTimezone[\"UTC\"]=-1", a refusal after '='), source-switch calls
+    // ("source:PlayMySource[24]"), bus writes ("bus:572={...}", "bus:90local=Den"), settings
+    // ("setting:TimeZone=UTC") and UI updates ("ui:clear", "ui:metadata{...}" with the record).
+    // Those from index from on whose text starts with prefix, prefix removed.
     Lines effects(const std::string& prefix = "", size_t from = 0);
-    size_t mark() { return Effects(world()).size(); }
-    void setSetting(const char* key, const std::string& value);
+    size_t mark() { return effects().size(); }
+    void setSetting(const char* key, const std::string& value) {
+        world().settings().set(key, value, model::Origin::App);
+    }
 
     LogCapture log;
     fakes::ManualClock clock;

@@ -394,7 +394,7 @@ TEST_F(DeviceTest, GrantReleaseAndSwitchFollowTheOwnershipTable) {
         const size_t m = mark();
         if (steps[i].event == 'G') Fakes().cast(Ev::of(Ev::Kind::RequestResources));
         if (steps[i].event == 'R') Fakes().cast(Ev::of(Ev::Kind::ReleaseResources));
-        ASSERT_TRUE(steps[i].event != 'S' || Fakes().sourceSwitch());
+        ASSERT_TRUE(steps[i].event != 'S' || Fakes().notify(world().source().sourceSwitch()));
         ASSERT_TRUE(deliver());
         EXPECT_EQ(effects("", m), steps[i].effects);
         EXPECT_EQ(gSourceSwitched, steps[i].switched);
@@ -432,7 +432,7 @@ TEST_F(DeviceTest, EachPlayControlWordGivesExactlyItsActions) {
         world().receiver().refuse(row.refuse ? "SendPlayCommand" : "none");
         gSourceSwitched = true;
         const size_t m = mark();
-        ASSERT_TRUE(Fakes().playControl(row.word));
+        ASSERT_TRUE(Fakes().notify(world().source().playControl(row.word)));
         ASSERT_TRUE(deliver());
         EXPECT_EQ(effects("", m), row.effects);
         EXPECT_EQ(gSourceSwitched, row.word != std::string("STANDBYON"));
@@ -447,9 +447,10 @@ TEST_F(DeviceTest, WithoutACastControlOnlyTheServiceHearsOfASwitch) {
     Fakes().appWrite(kMidCurrentSource, "24");
     gCastMuted = true;
     const size_t m = mark();
-    for (const char* word : {"PLAY", "STANDBYON", "MUTE"}) ASSERT_TRUE(Fakes().playControl(word));
-    ASSERT_TRUE(Fakes().volume("55"));
-    ASSERT_TRUE(Fakes().sourceSwitch());
+    for (const char* word : {"PLAY", "STANDBYON", "MUTE"})
+        ASSERT_TRUE(Fakes().notify(world().source().playControl(word)));
+    ASSERT_TRUE(Fakes().notify(world().source().volume("55")));
+    ASSERT_TRUE(Fakes().notify(world().source().sourceSwitch()));
     ASSERT_TRUE(deliver());
     EXPECT_EQ(effects("", m), Lines{"source:UpdatePlayerState[1]"});
     EXPECT_TRUE(gSourceSwitched);
@@ -495,7 +496,7 @@ TEST_F(DeviceTest, DeviceVolumeReachesTheReceiverAsAWholeNumberUpTo100AndUnmutes
     for (const auto& [text, volume] : rows) {
         SCOPED_TRACE(text ? text : "(null)");
         const size_t m = mark();
-        ASSERT_TRUE(!text || Fakes().volume(text));
+        ASSERT_TRUE(!text || Fakes().notify(world().source().volume(text)));
         if (!text) controller().sourceSwitchListener()->OnVolumeChangeEvent(nullptr);
         ASSERT_TRUE(deliver());
         EXPECT_EQ(effects("", m), Lines{"cast:CastCliSyncVolume[" + std::to_string(volume) + "]"});
@@ -515,7 +516,8 @@ TEST_F(DeviceTest, DeviceVolumeReachesTheReceiverAsAWholeNumberUpTo100AndUnmutes
     const std::string path = getenv("PATH");
     setenv("PATH", (dir + ":" + path).c_str(), 1);
     gCastMuted = true;
-    ASSERT_TRUE(Fakes().volume("55") && Fakes().volume("56"));
+    ASSERT_TRUE(Fakes().notify(world().source().volume("55")) &&
+                Fakes().notify(world().source().volume("56")));
     ASSERT_TRUE(deliver());
     setenv("PATH", path.c_str(), 1);
     std::stringstream calls;
