@@ -1,10 +1,13 @@
 // Client requests through the looper: intake, GET, SET, the pending table and the receiver's
-// answers, read as what the daemon did (replies on MID 572, receiver calls, settings) in order.
+// answers, read as what the daemon did (replies on MID 572, receiver calls, settings) in order;
+// and the device's timezone, which goes to the receiver with a SET or on its own.
 #include <algorithm>
 
 #include "tests/support/DaemonTest.h"
 
 namespace orvix::test {
+
+using fakes::Fakes;
 
 namespace {
 
@@ -157,13 +160,18 @@ TEST_F(RequestsTest, ForwardedSetsWaitUnderTheirIdsTheTimezoneGoesAlongUntilTake
          "UTC"},
         {"", "none", Set("crash_report", "ACCEPTED", "tablet"), {"cast:SetUsageReportOptIn[false]"},
          "UTC"},
+        // The device's own word (MID 573, no payload) sends the zone alone, if there is one.
+        {"Asia/Tokyo", "SetTimezone", "", {R"(cast:SetTimezone["Asia/Tokyo"]=-1)"}, "UTC"},
+        {"", "none", "", {}, "UTC"},
+        {"Europe/Berlin", "none", "", {R"(cast:SetTimezone["Europe/Berlin"])"}, "Europe/Berlin"},
         // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.payload);
         setSetting(kTimeZone, row.zone);
         world().receiver().refuse(row.refuse);
-        ASSERT_TRUE(request(row.payload));
+        ASSERT_TRUE(row.payload.empty() ? Fakes().appWrite(kMidOemTimezone, "") && deliver()
+                                        : request(row.payload));
         EXPECT_EQ(next(), row.effects);
         EXPECT_EQ(CastControllerPeer::timezone(controller()), row.sent);
     }
@@ -185,46 +193,40 @@ TEST_F(RequestsTest, ForwardedSetsWaitUnderTheirIdsTheTimezoneGoesAlongUntilTake
 
 TEST_F(RequestsTest, EachAnswerGivesOneReplyAndOnlyCodesFromZeroUpRecordTheConsent) {
     ASSERT_TRUE(start());
-    const struct {
-        int32_t code;
-        const char *id, *action;
-        Lines setting;  // written before the reply
-        const char* text;
-    } rows[] = {
-        // clang-format off
-        {0, "tos", "accepted", {kTos}, kApproved.c_str()},
-        {1, "crash_report", "refused", {kUsage + "false"}, "Unknown error!"},
-        {2, "crash_report", "accepted", {kUsage + "true"}, "Error:Cast shell is not reachable"},
-        {3, "tos", "accepted", {kTos}, "Error:Update cast shell or controller"},
-        {4, "tos", "accepted", {kTos}, "Error:Response for request has not arrived in time"},
-        {5, "tos", "accepted", {kTos}, "Error:Castcontrol has not implemented this request"},
-        {6, "tos", "accepted", {kTos}, "Error:User action when no media session was available"},
-        {7, "tos", "accepted", {kTos}, "Error:Current app doesn't support required namespace"},
-        {8, "tos", "accepted", {kTos}, "Error:Multizone is not enabled in cast shell"},
-        {9, "tos", "accepted", {kTos},
-         "Error:The request contained poorly-formatted or invalid data"},
-        {10, "tos", "accepted", {kTos}, "Error:Response arrived but was formatted incorrectly"},
-        {11, "tos", "accepted", {kTos}, "Error: Receiver is not accepting resources"},
-        {12, "crash_report", "accepted", {kUsage + "true"}, ""},
-        {-1, "tos", "accepted", {}, "requestID error!"},
-        {-2, "tos", "accepted", {}, "parsing failed!"},
-        {-3, "tos", "accepted", {}, "insufficient data to handle request!"},
-        {-4, "tos", "accepted", {}, "Configuration already updated!"},
-        {-5, "crash_report", "accepted", {}, "Cast server unreachable try after 5 secs!"},
-        {-6, "tos", "accepted", {}, "Invalid json data!"},
-        {-7, "tos", "accepted", {}, "Unknown error!"},
-        // clang-format on
+    // Each code with the request it answers (the terms, or crash reports: accepted, but
+    // refused for code 1) and its reply's text.
+    const char *t = "tos", *c = "crash_report";
+    // clang-format off
+    const struct { int32_t code; const char *id, *text; } rows[] = {
+        {0, t, kApproved.c_str()}, {1, c, "Unknown error!"}, {12, c, ""},
+        {2, c, "Error:Cast shell is not reachable"},
+        {3, t, "Error:Update cast shell or controller"},
+        {4, t, "Error:Response for request has not arrived in time"},
+        {5, t, "Error:Castcontrol has not implemented this request"},
+        {6, t, "Error:User action when no media session was available"},
+        {7, t, "Error:Current app doesn't support required namespace"},
+        {8, t, "Error:Multizone is not enabled in cast shell"},
+        {9, t, "Error:The request contained poorly-formatted or invalid data"},
+        {10, t, "Error:Response arrived but was formatted incorrectly"},
+        {11, t, "Error: Receiver is not accepting resources"},
+        {-1, t, "requestID error!"}, {-2, t, "parsing failed!"},
+        {-3, t, "insufficient data to handle request!"}, {-4, t, "Configuration already updated!"},
+        {-5, c, "Cast server unreachable try after 5 secs!"}, {-6, t, "Invalid json data!"},
+        {-7, t, "Unknown error!"},
     };
+    // clang-format on
     int32_t requestId = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.code);
+        const std::string action = row.code == 1 ? "refused" : "accepted";
         setSetting(kGoogleCastTOS, "");
-        ASSERT_TRUE(request(Set(row.id, row.action)));
+        ASSERT_TRUE(request(Set(row.id, action)));
         next();
         ASSERT_TRUE(respond(++requestId, row.code));
-        Lines want = row.setting;
-        want.push_back(
-            SetReply(row.code >= 0 ? "success" : "failure", row.text, row.id, row.action));
+        Lines want;
+        if (row.code >= 0)
+            want.push_back(row.id == t ? kTos : kUsage + (row.code == 1 ? "false" : "true"));
+        want.push_back(SetReply(row.code >= 0 ? "success" : "failure", row.text, row.id, action));
         EXPECT_EQ(next(), want);
     }
 }

@@ -1,15 +1,17 @@
 // The controller thread's start-up and stop, with the real socket path and the setup service's
 // port: these run only inside the private sandbox (scripts/in-sandbox.sh).
+#include <arpa/inet.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
 
 #include "tests/support/DaemonTest.h"
-#include "tests/unit/TestHttpServer.h"
 
 namespace orvix::test {
 
@@ -19,6 +21,48 @@ namespace {
 
 constexpr int64_t kSecond = 1000000;
 const char* const kSocket = "/tmp/cast-control";
+
+// A one-route HTTP server on 127.0.0.1:8008 for the setup-information fetch: answers the n-th
+// connection with the n-th raw response (the last one from then on).
+class TestHttpServer {
+public:
+    explicit TestHttpServer(std::vector<std::string> raw) : mResponses(std::move(raw)) {}
+    ~TestHttpServer() {
+        shutdown(mFd, SHUT_RDWR);  // ends the accept of a listening socket on Linux
+        if (mThread.joinable()) mThread.join();
+        close(mFd);
+    }
+
+    bool start() {
+        mFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        setsockopt(mFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+        sockaddr_in addr{AF_INET, htons(8008), {htonl(INADDR_LOOPBACK)}, {}};
+        if (bind(mFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) return false;
+        if (listen(mFd, 8) != 0) return false;
+        mThread = std::thread([this] {
+            for (int client; (client = accept4(mFd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+                // The request is read whole first: closing on unread bytes would reset it.
+                std::string request;
+                char buffer[4096];
+                for (ssize_t n; request.find("\r\n\r\n") == std::string::npos &&
+                                (n = recv(client, buffer, sizeof(buffer), 0)) > 0;) {
+                    request.append(buffer, static_cast<size_t>(n));
+                }
+                const std::string& out = mResponses[std::min(mServed++, mResponses.size() - 1)];
+                send(client, out.data(), out.size(), MSG_NOSIGNAL);
+                close(client);
+            }
+        });
+        return true;
+    }
+
+private:
+    const std::vector<std::string> mResponses;
+    int mFd = -1;
+    size_t mServed = 0;  // by the server thread only
+    std::thread mThread;
+};
 
 class StartUpTest : public DaemonTest {
 protected:
@@ -55,10 +99,9 @@ TEST_F(StartUpTest, StartsInOrderRetryingTheBusTheSocketAndTheFetchThenStopsOnAS
     std::ofstream{kSocket};
     clock.advance(kSecond);
     ASSERT_TRUE(sleeps(3));
+    const std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: ";
     TestHttpServer http(
-        {"HTTP/1.1 200 OK\r\nContent-Length: 200\r\nConnection: close\r\n\r\n"
-         R"({"tos_accepted":false,)",
-         TestHttpServer::Ok(R"({"tos_accepted":true})")});
+        {head + "200\r\n\r\n{\"tos_accepted\":false,", head + "21\r\n\r\n{\"tos_accepted\":true}"});
     ASSERT_TRUE(http.start());
     clock.advance(kSecond / 2);
     ASSERT_TRUE(sleeps(4));
