@@ -1,11 +1,9 @@
 // Client requests as they come off the bus (MID 571), through intake, GET and SET to the
 // reply. A hash of the payload picks the receiver's mood (refusing, answering with some code
 // or silent) and the stored settings, so one payload meets several situations over a run.
-#include <json/json.h>
-
 #include <functional>
-#include <memory>
 
+#include "sim/model/JsonText.h"
 #include "tests/fuzz/Fuzz.h"
 
 using namespace orvix::test;
@@ -27,10 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(replies.size() <= 1, "%zu replies to one request", replies.size());
     for (const std::string& text : replies) {
         Json::Value reply;
-        std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
-        FUZZ_CHECK(reader->parse(text.data(), text.data() + text.size(), &reply, nullptr) &&
-                       reply.isObject() && reply.size() == 5 && reply["status"].isString() &&
-                       reply["id"].isString() && reply["device_uuid"].isString(),
+        FUZZ_CHECK(model::parseJson(text, &reply) && reply.isObject() && reply.size() == 5 &&
+                       reply["status"].isString() && reply["id"].isString() &&
+                       reply["device_uuid"].isString(),
                    "reply %s", text.c_str());
         const bool get = !reply.isMember("status_msg");
         FUZZ_CHECK(get ? reply["crash_report"].isBool() && reply["tos"].isString()
