@@ -44,7 +44,7 @@ void FakeWorld::reset() {
     android::sp<android::ISourceSwitchListener> source;
     {
         std::lock_guard<std::mutex> guard(mLock);
-        for (auto& kv : mBusListeners) listeners[kv.first] = std::move(kv.second);
+        listeners.swap(mBusListeners);
         source = std::move(mSourceListener);
         mCastControl = nullptr;
         mThrowFrom.clear();
@@ -100,21 +100,12 @@ void FakeWorld::setBusListener(const std::string& client,
                                const android::sp<android::IVemoAlerts>& l) {
     android::sp<android::IVemoAlerts> previous;
     std::lock_guard<std::mutex> guard(mLock);
-    previous = std::move(mBusListeners[client]);
-    mBusListeners[client] = l;
+    previous = std::exchange(mBusListeners[client], l);
     // previous dies after the guard (declared first): never inside the lock.
 }
 
 void FakeWorld::removeBusClient(const std::string& client) {
-    android::sp<android::IVemoAlerts> previous;
-    {
-        std::lock_guard<std::mutex> guard(mLock);
-        auto it = mBusListeners.find(client);
-        if (it != mBusListeners.end()) {
-            previous = std::move(it->second);
-            mBusListeners.erase(it);
-        }
-    }
+    setBusListener(client, nullptr);
     mWorld.bus().dropClient(client);
 }
 
@@ -123,8 +114,7 @@ void FakeWorld::rememberSourceListener(
     if (listener == nullptr) return;
     android::sp<android::ISourceSwitchListener> previous;
     std::lock_guard<std::mutex> guard(mLock);
-    previous = std::move(mSourceListener);
-    mSourceListener = listener;
+    previous = std::exchange(mSourceListener, listener);
 }
 
 bool FakeWorld::notify(std::optional<model::SourceNotification> notification) {
@@ -137,13 +127,12 @@ bool FakeWorld::notify(std::optional<model::SourceNotification> notification) {
         ++mBinderPosted;
         ++mBinderPending;
     }
-    uint32_t code = android::ISourceSwitchListener::TRANSACTION_SOURCE_SWITCH;
-    if (notification->kind == model::SourceNotification::Kind::PlayControl) {
-        code = android::ISourceSwitchListener::TRANSACTION_PLAY_CONTROL;
-    } else if (notification->kind == model::SourceNotification::Kind::VolumeChange) {
-        code = android::ISourceSwitchListener::TRANSACTION_VOLUME_CHANGE;
-    }
-    const bool withText = code != android::ISourceSwitchListener::TRANSACTION_SOURCE_SWITCH;
+    using Kind = model::SourceNotification::Kind;
+    using L = android::ISourceSwitchListener;
+    const Kind kind = notification->kind;
+    const uint32_t code = kind == Kind::PlayControl    ? L::TRANSACTION_PLAY_CONTROL
+                          : kind == Kind::VolumeChange ? L::TRANSACTION_VOLUME_CHANGE
+                                                       : L::TRANSACTION_SOURCE_SWITCH;
     // Counts the work done when the pool lets go of it, run or dropped (a pool shut down
     // drops queued work), so drain() never waits for work that will not come. It holds the
     // listener too, so that once drain() returns the work keeps no reference to it.
@@ -158,10 +147,10 @@ bool FakeWorld::notify(std::optional<model::SourceNotification> notification) {
     std::shared_ptr<Work> work(new Work{this, listener});
     listener.clear();
     android::ProcessState::self()->startThreadPool();
-    android::BinderPool::Post([work, code, withText, text = notification->text] {
+    android::BinderPool::Post([work, code, kind, text = notification->text] {
         try {
             android::Parcel data;
-            if (withText) data.writeCString(text.c_str());
+            if (kind != Kind::SourceSwitch) data.writeCString(text.c_str());
             android::Parcel reply;
             android::sp<android::IBinder> binder =
                 android::IInterface::asBinder(work->listener.get());
