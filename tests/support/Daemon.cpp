@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <utility>
 
-#include "core/Log.h"
 #include "sim/model/JsonText.h"
 
 using android::AMessage;
@@ -51,20 +50,12 @@ LogCapture::LogCapture() {
     });
 }
 
-LogCapture::~LogCapture() {
-    orvix::SetLogSink(nullptr);
-}
-
 size_t LogCapture::count(const std::string& part, int priority) const {
     std::lock_guard<std::mutex> lock(mLock);
     return std::count_if(mLines.begin(), mLines.end(), [&](const auto& line) {
         return line.second.find(part) != std::string::npos &&
                (priority < 0 || line.first == priority);
     });
-}
-
-bool LogCapture::waitFor(const std::string& part, int priority) const {
-    return fakes::WaitFor([&] { return has(part, priority); });
 }
 
 void LogCapture::clear() {

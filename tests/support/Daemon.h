@@ -18,6 +18,7 @@
 #include "cast/CastControlObserver.h"
 #include "core/CastController.h"
 #include "core/Constants.h"
+#include "core/Log.h"
 #include "core/Messages.h"
 #include "device/CastSourceSwitchListener.h"
 #include "platform/device/EnvItems.h"
@@ -37,19 +38,20 @@ struct CastControllerPeer {
         c.mCastLiteVersion = v;
     }
     static NowPlayingInfo nowPlaying(CastController& c) {
-        std::lock_guard<std::mutex> lock(c.mNowPlayingMutex);
-        return c.mNowPlaying;
+        return Locked(c.mNowPlayingMutex, c.mNowPlaying);
     }
     static std::unordered_map<int32_t, ClientSetRequest>& pending(CastController& c) {
         return c.mPendingRequests;
     }
-    static bool stopRequested(CastController& c) {
-        std::lock_guard<std::mutex> lock(c.mStopMutex);
-        return c.mStopRequested;
-    }
+    static bool stopRequested(CastController& c) { return Locked(c.mStopMutex, c.mStopRequested); }
     static int activeMonitors(CastController& c) {
-        std::lock_guard<std::mutex> lock(c.mMonitorMutex);
-        return c.mActiveMonitors;
+        return Locked(c.mMonitorMutex, c.mActiveMonitors);
+    }
+    // A copy of value, read under lock.
+    template <class T>
+    static T Locked(std::mutex& lock, const T& value) {
+        std::lock_guard<std::mutex> guard(lock);
+        return value;
     }
     static void replaceHandler(CastController& c,
                                const android::sp<android::AHandlerReflector<CastController>>& h);
@@ -69,11 +71,13 @@ using Lines = std::vector<std::string>;
 class LogCapture {
 public:
     LogCapture();
-    ~LogCapture();
+    ~LogCapture() { orvix::SetLogSink(nullptr); }
     // Lines containing part (at that priority unless -1).
     size_t count(const std::string& part, int priority = -1) const;
     bool has(const std::string& part, int priority = -1) const { return count(part, priority); }
-    bool waitFor(const std::string& part, int priority = -1) const;
+    bool waitFor(const std::string& part, int priority = -1) const {
+        return fakes::WaitFor([&] { return has(part, priority); });
+    }
     void clear();
 
 private:

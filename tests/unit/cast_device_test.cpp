@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "tests/support/DaemonTest.h"
@@ -517,10 +516,9 @@ TEST_F(DeviceTest, DeviceVolumeReachesTheReceiverAsAWholeNumberUpTo100AndUnmutes
                 Fakes().notify(world().source().volume("56")));
     ASSERT_TRUE(deliver());
     setenv("PATH", path.c_str(), 1);
-    std::stringstream calls;
-    calls << std::ifstream(dir + "/calls").rdbuf();
+    std::ifstream calls(dir + "/calls");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(calls), {}), "set Master unmute\n");
     std::filesystem::remove_all(dir);
-    EXPECT_EQ(calls.str(), "set Master unmute\n");
     EXPECT_EQ(effects("", m), (Lines{"cast:CastCliSyncVolume[100]", "cast:CastCliSyncVolume[0]",
                                      "cast:CastCliSyncVolume[0]", "cast:CastCliSyncMute[0]",
                                      "source:UpdateAppMuteStat[false]",
