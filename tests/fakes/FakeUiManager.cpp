@@ -1,6 +1,5 @@
 #include "tests/fakes/FakeUiManager.h"
 
-#include <cstring>
 #include <vector>
 
 #include "tests/fakes/FakeWorld.h"
@@ -14,26 +13,15 @@ std::vector<model::UiField> fieldsOf(const android::AMessage& msg) {
     for (size_t i = 0; i < msg.countEntries(); ++i) {
         android::AMessage::Type type;
         const char* name = msg.getEntryNameAt(i, &type);
-        if (name == nullptr) continue;
-        switch (type) {
-            case android::AMessage::kTypeInt32: {
-                int32_t value = 0;
-                msg.findInt32(name, &value);
-                fields.push_back(model::UiField::int32(name, value));
-                break;
-            }
-            case android::AMessage::kTypeDouble: {
-                double value = 0.0;
-                msg.findDouble(name, &value);
-                fields.push_back(model::UiField::real(name, value));
-                break;
-            }
-            case android::AMessage::kTypeString: {
-                android::AString value;
-                msg.findString(name, &value);
-                fields.push_back(model::UiField::string(name, value.str()));
-                break;
-            }
+        int32_t number = 0;
+        double real = 0.0;
+        android::AString text;
+        if (type == android::AMessage::kTypeInt32 && msg.findInt32(name, &number)) {
+            fields.push_back(model::UiField::int32(name, number));
+        } else if (type == android::AMessage::kTypeDouble && msg.findDouble(name, &real)) {
+            fields.push_back(model::UiField::real(name, real));
+        } else if (type == android::AMessage::kTypeString && msg.findString(name, &text)) {
+            fields.push_back(model::UiField::string(name, text.str()));
         }
     }
     return fields;

@@ -237,8 +237,6 @@ TEST_F(CastTest, StatusSpreadsNameVersionConsentLocaleAndAppName) {
     // clang-format off
     const struct { Texts texts; Numbers numbers; Lines effects; } rows[] = {
         {{{kKeyCastName, "Kitchen"}}, {}, {}},
-        {{{kKeyCastName, "Den"}}, {},
-         {"bus:90=Den", "bus:90local=Den", "setting:DeviceFriendlyName=Den"}},
         {{{kKeyBuildNumber, "1.56"}}, {}, {version, "bus:7=1.56"}},
         {{{kKeyBuildNumber, "1.56"}}, {}, {version}},
         {{}, {{kKeyUsageReport, 0}}, {"setting:GoogleCastUsageReport=false"}},
