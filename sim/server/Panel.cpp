@@ -199,6 +199,10 @@ void Panel::OnEvents(evhttp_request* req, void* self) {
     evhttp_add_header(headers, "Content-Type", "text/event-stream");
     evhttp_add_header(headers, "Cache-Control", "no-store");
     evhttp_send_reply_start(req, 200, "OK");
+    // A stream is quiet for as long as nothing happens: the connection's time-out, meant for
+    // a request that never arrives, would cut it. A client gone or too slow still ends it.
+    bufferevent_set_timeouts(evhttp_connection_get_bufferevent(evhttp_request_get_connection(req)),
+                             nullptr, nullptr);
     panel->mStreams.hold(req);
     const std::vector<model::TimelineEntry> entries = panel->mWorld.timelineEntries();
     const std::string state =
