@@ -35,11 +35,10 @@ inline Daemon& NextInput() {
 
 // The daemon writes only the two consent settings, and only as "true" or "false".
 inline void CheckConsentWrites(const Lines& writes) {
-    for (const std::string& w : writes) {
-        FUZZ_CHECK(w == "GoogleCastTOS=true" || w == "GoogleCastTOS=false" ||
-                       w == "GoogleCastUsageReport=true" || w == "GoogleCastUsageReport=false",
-                   "wrote %s", w.c_str());
-    }
+    static const std::set<std::string> kAllowed = {"GoogleCastTOS=true", "GoogleCastTOS=false",
+                                                   "GoogleCastUsageReport=true",
+                                                   "GoogleCastUsageReport=false"};
+    for (const std::string& w : writes) FUZZ_CHECK(kAllowed.count(w), "wrote %s", w.c_str());
 }
 
 }  // namespace orvix::test
