@@ -42,10 +42,11 @@ base="$CACHE/bookworm-$(echo "$include" | sha256sum | cut -c1-16)"
 if [ ! -d "$base" ]; then
     mmdebstrap --variant=minbase --include="$include" bookworm "$base.new.$$" >"$WORK/log" 2>&1 ||
         { rm -rf "$base.new.$$"; skip "mmdebstrap cannot build a root: $(tail -n1 "$WORK/log")"; }
-    # The roots of other package lists go; one being built (*.new.PID) stays.
-    mv "$base.new.$$" "$base" &&
-        find "$CACHE" -mindepth 1 -maxdepth 1 ! -path "$base*" ! -name "*.new.*" -exec rm -rf {} +
+    mv -T "$base.new.$$" "$base" 2>/dev/null || rm -rf "$base.new.$$" # another run was first
 fi
+# Roots of other package lists, and ones left half-built, go when unused for a day (one in use
+# is touched at each start).
+touch "$base" && find "$CACHE" -mindepth 1 -maxdepth 1 ! -path "$base" -mmin +1440 -exec rm -rf {} +
 mkdir -p "$WORK"/{upper,overlay,root}
 mount -t overlay overlay -o "lowerdir=$base,upperdir=$WORK/upper,workdir=$WORK/overlay" \
     "$WORK/root" && ROOTFS="$WORK/root" || die "no overlay on $base"
