@@ -185,6 +185,9 @@ TEST_F(CastTest, DisconnectGivesTheSpeakerBackAndEmptiesTheUiOnlyWhileCastHasIt)
         EXPECT_EQ(effects("source:", m), row.given);
         EXPECT_EQ(effects("ui:", m), row.ui);
         EXPECT_EQ(track(), row.given.size() && !row.switched ? "" : row.source);
+        // No source and source 0 are told apart from the others only by the log.
+        EXPECT_EQ(log.count(std::string("Current Source : ") + row.source + ", ignore", LOG_NOTICE),
+                  *row.source == '\0' || row.source == std::string("0"));
     }
 }
 
