@@ -1,5 +1,5 @@
-// Hostile input from every side the daemon listens to: the bus, its connections to the device
-// and the receiver, the receiver's setup service. None of it ends or wedges the daemon (the
+// Hostile input on the bus and on the daemon's connections to the device and the receiver (the
+// setup service's answers are fuzzed in-process). None of it ends or wedges the daemon (the
 // fixture checks that it still runs), and it answers requests afterwards.
 #include <poll.h>
 
@@ -95,29 +95,6 @@ TEST_F(HostileTest, GarbageOnTheDaemonsConnections) {
     EXPECT_TRUE(answersGet("after-garbage"));
     ctl("cast connect");
     EXPECT_TRUE(waitOps("cast", "SetDeviceName", 1));
-}
-
-// Answers of the setup service that are not its record leave the settings alone; one with the
-// record inside a megabyte is read. The fetch runs once per start: a daemon for each.
-TEST_F(HostileTest, GarbageFromTheSetupService) {
-    ASSERT_NO_FATAL_FAILURE(startSim());
-    const std::vector<Args> answers{
-        {"<html><body>Internal error</body></html>", "500", "keep"},
-        {std::string(100000, '[') + std::string(100000, ']'), "200", "keep"},
-        {std::string("\0\xff{\x01\"", 5), "200", "keep"},
-        {R"({"tos_accepted":"yes","opt_in":1,"crash":[true]})", "200", "keep"},
-        {"{\"pad\":\"" + std::string(1 << 20, 'p') + "\",\"tos_accepted\":true}", "200", "true"}};
-    for (size_t i = 0; i < answers.size(); ++i) {
-        SCOPED_TRACE(answers[i][0].substr(0, 40));
-        batch({{"eureka", "body", answers[i][0]},
-               {"eureka", "status", answers[i][1]},
-               {"env", "set", "GoogleCastTOS", "keep"}});
-        ASSERT_NO_FATAL_FAILURE(startDaemon());
-        ASSERT_TRUE(WaitFor([&] { return lines(kStarted).size() == i + 1; }));
-        EXPECT_EQ(ctl("env get GoogleCastTOS")["value"].asString(), answers[i][2]);
-        EXPECT_TRUE(answersGet(std::to_string(i)));
-        mDaemon.stop(SIGKILL);
-    }
 }
 
 }  // namespace

@@ -17,8 +17,6 @@ public:
     // name: the kernel thread name (first 15 characters).
     explicit SerialThread(std::string name);
     ~SerialThread();
-    SerialThread(const SerialThread&) = delete;
-    SerialThread& operator=(const SerialThread&) = delete;
 
     // Queues work; dropped once the thread is stopped. An exception thrown by work is
     // swallowed: the thread goes on with the next item.

@@ -99,9 +99,11 @@ TEST_F(StartUpTest, StartsInOrderRetryingTheBusTheSocketAndTheFetchThenStopsOnAS
     std::ofstream{kSocket};
     clock.advance(kSecond);
     ASSERT_TRUE(sleeps(3));
+    // The whole answer counts, a megabyte of it.
     const std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: ";
-    TestHttpServer http(
-        {head + "200\r\n\r\n{\"tos_accepted\":false,", head + "21\r\n\r\n{\"tos_accepted\":true}"});
+    const std::string big = "{\"pad\":\"" + std::string(1 << 20, 'p') + "\",\"tos_accepted\":true}";
+    TestHttpServer http({head + "200\r\n\r\n{\"tos_accepted\":false,",
+                         head + std::to_string(big.size()) + "\r\n\r\n" + big});
     ASSERT_TRUE(http.start());
     clock.advance(kSecond / 2);
     ASSERT_TRUE(sleeps(4));
