@@ -22,19 +22,16 @@ def sim(*words):
 
 # Polls PROBE until it gives something true; fails naming WHAT after SECONDS.
 def until(what, probe, seconds=10):
-    deadline = time.monotonic() + seconds
-    while True:
+    deadline, last = time.monotonic() + seconds, None
+    while time.monotonic() < deadline:
         try:
-            value = probe()
+            last = probe()
+            if last:
+                return last
         except Exception as e:  # an element not drawn yet, a log not written yet
-            value, last = None, e
-        else:
-            last = value
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"gave up waiting for {what} (last: {last!r})")
+            last = e
         time.sleep(0.05)
+    raise AssertionError(f"gave up waiting for {what} (last: {last!r})")
 
 
 def calls(op):

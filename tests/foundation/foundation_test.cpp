@@ -74,21 +74,6 @@ TEST(RefBase, TheLastStrongReferenceDestroysOnceAndWeakOnesThenFailToPromote) {
     EXPECT_EQ((Ints{3, 4, 0}), counts);
 }
 
-TEST(Message, ANameSetAgainKeepsItsPlaceAndADupIsACopyOfItsOwn) {
-    sp<AMessage> msg = new AMessage(33, 4);
-    msg->setString("cast-name", "Kitchen", 4);
-    msg->setString("usage-report", "yes");
-    msg->setString("usage-report", nullptr);
-    sp<AMessage> copy = msg->dup();
-    msg->setInt32("cast-name", 7);
-    EXPECT_EQ(R"(AMessage(what=33, target=4) {cast-name="Kitc", usage-report=""})",
-              copy->debugString());
-    AMessage::Type type = AMessage::kTypeDouble;
-    EXPECT_FALSE(msg->findString("cast-name", nullptr) || msg->contains("missing") ||
-                 copy->getEntryNameAt(2, &type));
-    EXPECT_TRUE(type == AMessage::kTypeDouble && msg->contains("cast-name"));
-}
-
 // Time moves when the test says so. A timed wait returns after a moment of real time, as a
 // spurious wake-up may, and the loop reads the time again.
 class StepClock : public Clock {
