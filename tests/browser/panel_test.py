@@ -103,9 +103,6 @@ def check(b, url):
                 where.hostname == "127.0.0.1", f"a request left loopback: {where.geturl()}"
 
 
-browser_ = browser()
-try:
-    check(browser_, sim("panel")["url"])
-finally:
-    browser_.quit()
+with browser() as b:  # quits the browser on the way out, passed or not
+    check(b, sim("panel")["url"])
 print("panel_test: passed")

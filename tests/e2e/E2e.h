@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "sim/model/JsonText.h"
+#include "tests/fakes/Wait.h"
 
 namespace orvix::e2e {
 
@@ -39,11 +40,7 @@ inline const char* const kStarted =
     "castcontroller: threadLoop() Started cast observer and CLI thread! wait for stop signal";
 
 inline bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 10s) {
-    for (const auto deadline = std::chrono::steady_clock::now() + timeout; !pred();) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return fakes::WaitFor(pred, timeout, 10ms);
 }
 
 // A command line split at blanks; '...' keeps blanks inside a word.

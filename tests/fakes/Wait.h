@@ -8,12 +8,13 @@
 namespace orvix::fakes {
 
 template <class P>
-bool WaitFor(P pred, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+bool WaitFor(P pred, std::chrono::milliseconds timeout = std::chrono::seconds(5),
+             std::chrono::milliseconds every = std::chrono::milliseconds(1)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         if (pred()) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(every);
     }
 }
 

@@ -24,24 +24,15 @@ const char* const kSocket = "/tmp/cast-control";
 
 // A one-route HTTP server on 127.0.0.1:8008 for the setup-information fetch: answers the n-th
 // connection with the n-th raw response (the last one from then on).
-class TestHttpServer {
-public:
-    explicit TestHttpServer(std::vector<std::string> raw) : mResponses(std::move(raw)) {}
-    ~TestHttpServer() {
-        shutdown(mFd, SHUT_RDWR);  // ends the accept of a listening socket on Linux
-        if (mThread.joinable()) mThread.join();
-        close(mFd);
-    }
-
-    bool start() {
-        mFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+struct TestHttpServer {
+    explicit TestHttpServer(std::vector<std::string> responses) {
         int one = 1;
-        setsockopt(mFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
         sockaddr_in addr{AF_INET, htons(8008), {htonl(INADDR_LOOPBACK)}, {}};
-        if (bind(mFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) return false;
-        if (listen(mFd, 8) != 0) return false;
-        mThread = std::thread([this] {
-            for (int client; (client = accept4(mFd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+        listening =
+            bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(fd, 8) == 0;
+        thread = std::thread([this, responses, served = size_t{0}]() mutable {
+            for (int client; (client = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
                 // The request is read whole first: closing on unread bytes would reset it.
                 std::string request;
                 char buffer[4096];
@@ -49,19 +40,20 @@ public:
                                 (n = recv(client, buffer, sizeof(buffer), 0)) > 0;) {
                     request.append(buffer, static_cast<size_t>(n));
                 }
-                const std::string& out = mResponses[std::min(mServed++, mResponses.size() - 1)];
+                const std::string& out = responses[std::min(served++, responses.size() - 1)];
                 send(client, out.data(), out.size(), MSG_NOSIGNAL);
                 close(client);
             }
         });
-        return true;
     }
-
-private:
-    const std::vector<std::string> mResponses;
-    int mFd = -1;
-    size_t mServed = 0;  // by the server thread only
-    std::thread mThread;
+    ~TestHttpServer() {
+        shutdown(fd, SHUT_RDWR);  // ends the accept of a listening socket on Linux
+        thread.join();
+        close(fd);
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool listening = false;
+    std::thread thread;
 };
 
 class StartUpTest : public DaemonTest {
@@ -104,7 +96,7 @@ TEST_F(StartUpTest, StartsInOrderRetryingTheBusTheSocketAndTheFetchThenStopsOnAS
     const std::string big = "{\"pad\":\"" + std::string(1 << 20, 'p') + "\",\"tos_accepted\":true}";
     TestHttpServer http({head + "200\r\n\r\n{\"tos_accepted\":false,",
                          head + std::to_string(big.size()) + "\r\n\r\n" + big});
-    ASSERT_TRUE(http.start());
+    ASSERT_TRUE(http.listening);
     clock.advance(kSecond / 2);
     ASSERT_TRUE(sleeps(4));
     clock.advance(kSecond / 2);
