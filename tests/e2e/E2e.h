@@ -20,7 +20,6 @@
 #include <functional>
 #include <iomanip>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>

@@ -6,7 +6,6 @@
 namespace orvix::fakes {
 
 using model::CastEvent;
-using model::CastOp;
 
 namespace {
 
@@ -51,7 +50,7 @@ FakeCastControl::~FakeCastControl() {
     Fakes().detachCastControl(this);
 }
 
-int32_t FakeCastControl::Call(CastOp op, const Json::Value& args) {
+int32_t FakeCastControl::Call(Op op, const Json::Value& args) {
     model::CastCallOutcome outcome = Fakes().world().receiver().call(op, args);
     if (outcome.response) Fakes().postCastEvent(*outcome.response);
     return outcome.value;

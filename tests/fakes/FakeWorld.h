@@ -14,7 +14,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/device/SourceSwitch.h"
 #include "platform/device/VEMOHelper.h"
