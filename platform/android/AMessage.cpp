@@ -85,6 +85,14 @@ bool AMessage::findString(const char* name, AString* value) const {
     return true;
 }
 
+bool AMessage::contains(const char* name) const {
+    if (name == nullptr) return false;
+    for (const Item& item : mItems) {
+        if (item.name == name) return true;
+    }
+    return false;
+}
+
 const char* AMessage::getEntryNameAt(size_t index, Type* type) const {
     if (index >= mItems.size()) return nullptr;
     if (type) *type = mItems[index].type;
@@ -93,6 +101,12 @@ const char* AMessage::getEntryNameAt(size_t index, Type* type) const {
 
 status_t AMessage::post(int64_t delayUs) {
     return ALooperRoster::PostMessage(sp<AMessage>(this), delayUs);
+}
+
+sp<AMessage> AMessage::dup() const {
+    sp<AMessage> copy = new AMessage(mWhat, mTarget);
+    copy->mItems = mItems;
+    return copy;
 }
 
 std::string AMessage::debugString() const {

@@ -37,6 +37,7 @@ public:
     bool findInt32(const char* name, int32_t* value) const;
     bool findDouble(const char* name, double* value) const;
     bool findString(const char* name, AString* value) const;
+    bool contains(const char* name) const;
 
     size_t countEntries() const { return mItems.size(); }
     const char* getEntryNameAt(size_t index, Type* type) const;
@@ -45,6 +46,7 @@ public:
     // A message whose target is not registered (or whose handler is gone) is dropped.
     status_t post(int64_t delayUs = 0);
 
+    sp<AMessage> dup() const;
     std::string debugString() const;
 
 protected:
