@@ -74,6 +74,12 @@ TEST(RefBase, TheLastStrongReferenceDestroysOnceAndWeakOnesThenFailToPromote) {
     EXPECT_EQ((Ints{3, 4, 0}), counts);
 }
 
+TEST(Message, KnowsItsOwnNamesOnly) {
+    sp<AMessage> msg = new AMessage(33, 4);
+    msg->setInt32("usage-report", 1);
+    EXPECT_TRUE(msg->contains("usage-report") && !msg->contains("usage"));
+}
+
 // Time moves when the test says so. A timed wait returns after a moment of real time, as a
 // spurious wake-up may, and the loop reads the time again.
 class StepClock : public Clock {
