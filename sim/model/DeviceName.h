@@ -3,10 +3,8 @@
 
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "sim/model/Journal.h"
-#include "sim/model/ModelTypes.h"
 #include "sim/model/Sequencer.h"
 
 namespace orvix::model {

@@ -22,10 +22,6 @@ struct TimelineEntry {
     std::string text;
 };
 
-inline TimelineEntry timelineEntry(const Stamp& stamp, const char* area, const std::string& text) {
-    return TimelineEntry{stamp, area, text};
-}
-
 // Who made a write: one of the daemon's clients, or a device app (test, control CLI).
 enum class Origin { Daemon, App };
 

@@ -15,7 +15,6 @@ SetupService::SetupService(Sequencer& sequencer)
 void SetupService::reset() {
     std::lock_guard<std::mutex> guard(mLock);
     mAnswer = SetupAnswer();
-    mRequests.clear();
     mJournal.clear();
 }
 
@@ -57,13 +56,8 @@ SetupAnswer SetupService::answer(const std::string& path) {
     entry["up"] = mAnswer.up;
     entry["status"] = mAnswer.status;
     if (mAnswer.hang) entry["hang"] = true;
-    mRequests.push_back(SetupRequest{mJournal.log(entry), path, mAnswer});
+    mJournal.log(entry);
     return mAnswer;
-}
-
-std::vector<SetupRequest> SetupService::requests() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    return mRequests;
 }
 
 }  // namespace orvix::model

@@ -6,10 +6,8 @@
 
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "sim/model/Journal.h"
-#include "sim/model/ModelTypes.h"
 #include "sim/model/Sequencer.h"
 
 namespace orvix::model {
@@ -22,12 +20,6 @@ struct SetupAnswer {
     bool hang = false;
     int status = 200;
     std::string body = "{}";
-};
-
-struct SetupRequest {
-    Stamp stamp;
-    std::string path;
-    SetupAnswer answer;
 };
 
 class SetupService {
@@ -49,7 +41,6 @@ public:
     // A request arrived for path: records it and returns what to answer.
     SetupAnswer answer(const std::string& path);
 
-    std::vector<SetupRequest> requests() const;
     // [{"seq":N,"path":"...","up":true,"status":200}], with "hang":true for a request that was
     // held instead of answered.
     const Journal& journal() const { return mJournal; }
@@ -59,7 +50,6 @@ private:
     // Guards everything below.
     mutable std::mutex mLock;
     SetupAnswer mAnswer;
-    std::vector<SetupRequest> mRequests;
 };
 
 }  // namespace orvix::model

@@ -81,7 +81,6 @@ bool SyslogCollector::parseDatagram(const std::string& datagram, SyslogEntry* en
         }
         out.ident = tag;
     }
-    out.stamp = entry->stamp;
     *entry = std::move(out);
     return true;
 }

@@ -4,18 +4,14 @@
 
 #include <json/json.h>
 
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "sim/model/Journal.h"
-#include "sim/model/ModelTypes.h"
 #include "sim/model/Sequencer.h"
 
 namespace orvix::model {
 
 struct SyslogEntry {
-    Stamp stamp;
     int priority = 0;  // 0 (emerg) to 7 (debug)
     int facility = 0;  // the facility number: LOG_LOCAL1 is 17
     std::string ident;
@@ -35,7 +31,7 @@ public:
     // Parses and records one datagram as glibc's syslog() sends it:
     // "<PRI>Mmm dd hh:mm:ss ident[pid]: text". False (nothing recorded) when it has no <PRI>.
     bool recordDatagram(const std::string& datagram);
-    // The parse alone; the entry's stamp is left alone.
+    // The parse alone.
     static bool parseDatagram(const std::string& datagram, SyslogEntry* entry);
 
     // [{"seq":N,"priority":P,"facility":F,"ident":"...","pid":N,"text":"..."}]

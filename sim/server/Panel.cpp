@@ -4,8 +4,6 @@
 #include <event2/bufferevent.h>
 #include <netinet/in.h>
 
-#include <cstring>
-
 #include "sim/model/JsonText.h"
 #include "sim/server/Sockets.h"
 
