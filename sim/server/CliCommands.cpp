@@ -55,6 +55,14 @@ bool ParseDouble(const std::string& text, double* out) {
     return true;
 }
 
+bool CommandWords(const Json::Value& list, std::vector<std::string>* words) {
+    for (Json::ArrayIndex i = 0; list.isArray() && i < list.size(); ++i) {
+        if (!list[i].isString()) return false;
+        words->push_back(list[i].asString());
+    }
+    return list.isArray();
+}
+
 const char* CliCommands::Usage() {
     return "bus write MID TEXT | bus read MID | bus listeners | bus log | bus up|down\n"
            "env get KEY | env set KEY VALUE | env log\n"

@@ -53,5 +53,7 @@ private:
 // Strict number parsing for command arguments: the whole text, in range.
 bool ParseInt32(const std::string& text, int32_t* out);
 bool ParseDouble(const std::string& text, double* out);
+// A command's words from a JSON array of texts; false when it is none or holds anything else.
+bool CommandWords(const Json::Value& list, std::vector<std::string>* words);
 
 }  // namespace orvix::sim

@@ -223,12 +223,9 @@ void Panel::OnCli(evhttp_request* req, void* self) {
     evbuffer_remove(in, &text[0], text.size());
     Json::Value words;
     std::vector<std::string> argv;
-    bool valid = model::parseJson(text, &words) && words.isArray();
-    for (Json::ArrayIndex i = 0; valid && i < words.size(); ++i) {
-        valid = words[i].isString();
-        if (valid) argv.push_back(words[i].asString());
+    if (!model::parseJson(text, &words) || !CommandWords(words, &argv)) {
+        return fail("the body is a JSON array of the command's words");
     }
-    if (!valid) return fail("the body is a JSON array of the command's words");
     CliOutput out;
     if (!panel->mRunCli(argv, &out)) return fail(out.error);
     Reply(req, 200, kJson, out.text.empty() ? model::compactJson(out.result) : out.text);

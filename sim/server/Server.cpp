@@ -34,15 +34,6 @@ Json::Value OkReply(const Json::Value& id, Json::Value result) {
     return reply;
 }
 
-// The texts of a JSON array; false when it is none or holds anything else.
-bool Words(const Json::Value& list, std::vector<std::string>* words) {
-    for (Json::ArrayIndex i = 0; list.isArray() && i < list.size(); ++i) {
-        if (!list[i].isString()) return false;
-        words->push_back(list[i].asString());
-    }
-    return list.isArray();
-}
-
 }  // namespace
 
 std::string RunDirFromEnvironment() {
@@ -214,7 +205,7 @@ void Server::handleFrame(Peer* peer, const Json::Value& frame) {
 
 void Server::handleControl(Peer* peer, const Json::Value& id, const Json::Value& args) {
     std::vector<std::string> argv;
-    if (!Words(args["argv"], &argv)) {
+    if (!CommandWords(args["argv"], &argv)) {
         return peer->send(ErrorReply(id, "args.argv must be an array of texts"));
     }
     CliOutput out;
@@ -231,7 +222,8 @@ void Server::handleBatch(Peer* peer, const Json::Value& id, const Json::Value& a
     std::vector<std::pair<int, std::vector<std::string>>> batch;
     for (const Json::Value& command : commands) {
         std::vector<std::string> argv;
-        if (!command.isObject() || !command["line"].isInt() || !Words(command["argv"], &argv)) {
+        if (!command.isObject() || !command["line"].isInt() ||
+            !CommandWords(command["argv"], &argv)) {
             return peer->send(ErrorReply(id, "each command must be {\"line\":N,\"argv\":[texts]}"));
         }
         batch.emplace_back(command["line"].asInt(), std::move(argv));
