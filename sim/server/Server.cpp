@@ -47,7 +47,7 @@ Server::Server(ServerOptions options)
       mDeviceOps(mWorld, *this),
       mReceiverOps(mWorld),
       mCli(mWorld, *this),
-      mHttp(mBase.get(), mWorld.setup(), mOptions.httpPort),
+      mHttp(mBase.get(), mWorld.setup(), mOptions.httpPort, [this] { wake(); }),
       mPanel(mBase.get(), mWorld,
              [this](const std::vector<std::string>& argv, CliOutput* out) {
                  return runCli(argv, out);

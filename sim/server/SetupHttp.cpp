@@ -54,6 +54,7 @@ void SetupHttp::OnRequest(evhttp_request* req, void* self) {
         return Reply(req, 404, json, "{\"error\":\"not found\"}");
     }
     const model::SetupAnswer answer = http->mSetup.answer(path);
+    http->mRecorded();
     if (answer.hang) return http->mHeld.hold(req);
     Answer(req, answer);
 }

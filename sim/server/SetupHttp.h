@@ -10,6 +10,7 @@
 #include <event2/http.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "sim/model/SetupService.h"
@@ -21,8 +22,10 @@ class SetupHttp {
 public:
     static constexpr const char* kPath = "/setup/eureka_info";
 
-    SetupHttp(event_base* base, model::SetupService& setup, uint16_t port)
-        : mBase(base), mSetup(setup), mPort(port) {}
+    // recorded runs after a request went into the model's log.
+    SetupHttp(event_base* base, model::SetupService& setup, uint16_t port,
+              std::function<void()> recorded)
+        : mBase(base), mSetup(setup), mPort(port), mRecorded(std::move(recorded)) {}
     ~SetupHttp() { close(); }
     SetupHttp(const SetupHttp&) = delete;
     SetupHttp& operator=(const SetupHttp&) = delete;
@@ -40,6 +43,7 @@ private:
     event_base* const mBase;
     model::SetupService& mSetup;
     const uint16_t mPort;
+    const std::function<void()> mRecorded;
     HeldRequests mHeld;
     evhttp* mHttp = nullptr;
 };
