@@ -4,12 +4,10 @@
 
 namespace orvix::sim {
 
-void Reply(evhttp_request* req, int status, const std::string& type, const std::string& body) {
-    evhttp_add_header(evhttp_request_get_output_headers(req), "Content-Type", type.c_str());
-    evbuffer* buffer = evbuffer_new();
-    evbuffer_add(buffer, body.data(), body.size());
-    evhttp_send_reply(req, status, nullptr, buffer);
-    evbuffer_free(buffer);
+void Reply(evhttp_request* req, int status, const char* type, const std::string& body) {
+    evhttp_add_header(evhttp_request_get_output_headers(req), "Content-Type", type);
+    evbuffer_add(evhttp_request_get_output_buffer(req), body.data(), body.size());
+    evhttp_send_reply(req, status, nullptr, nullptr);
 }
 
 void HeldRequests::hold(evhttp_request* req) {

@@ -10,8 +10,10 @@
 
 namespace orvix::sim {
 
+constexpr const char* kJsonType = "application/json";
+
 // Sends a whole reply with body and content type.
-void Reply(evhttp_request* req, int status, const std::string& type, const std::string& body);
+void Reply(evhttp_request* req, int status, const char* type, const std::string& body);
 
 // Requests the server keeps open: unanswered ones (a hanging setup service) or streams (the
 // panel's events). One whose connection closes leaves the set by itself.

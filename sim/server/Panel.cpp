@@ -20,8 +20,6 @@ constexpr size_t kHistory = 200;
 // How many of the receiver's last operations the panel shows.
 constexpr size_t kOps = 10;
 
-const char* const kJson = "application/json";
-
 Json::Value TextOrNull(const std::string& text) {
     return text.empty() ? Json::Value() : Json::Value(text);
 }
@@ -188,7 +186,7 @@ void Panel::OnFile(evhttp_request* req, void* arg) {
 }
 
 void Panel::OnOther(evhttp_request* req, void*) {
-    Reply(req, 404, kJson, "{\"error\":\"not found\"}");
+    Reply(req, 404, kJsonType, "{\"error\":\"not found\"}");
 }
 
 void Panel::OnEvents(evhttp_request* req, void* self) {
@@ -215,7 +213,7 @@ void Panel::OnCli(evhttp_request* req, void* self) {
     auto fail = [req](const std::string& error) {
         Json::Value body(Json::objectValue);
         body["error"] = error;
-        Reply(req, 400, kJson, model::compactJson(body));
+        Reply(req, 400, kJsonType, model::compactJson(body));
     };
     if (evhttp_request_get_command(req) != EVHTTP_REQ_POST) return fail("POST a command");
     evbuffer* in = evhttp_request_get_input_buffer(req);
@@ -228,7 +226,7 @@ void Panel::OnCli(evhttp_request* req, void* self) {
     }
     CliOutput out;
     if (!panel->mRunCli(argv, &out)) return fail(out.error);
-    Reply(req, 200, kJson, out.text.empty() ? model::compactJson(out.result) : out.text);
+    Reply(req, 200, kJsonType, out.text.empty() ? model::compactJson(out.result) : out.text);
 }
 
 void Panel::Chunk(evhttp_request* req, const std::string& text) {

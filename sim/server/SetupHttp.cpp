@@ -39,28 +39,23 @@ void SetupHttp::settle() {
     if (mHeld.size() == 0) return;
     const model::SetupAnswer answer = mSetup.current();
     if (answer.hang) return;
-    for (evhttp_request* req : mHeld.release()) Answer(req, answer);
+    for (evhttp_request* req : mHeld.release()) Reply(req, answer.status, kJsonType, answer.body);
 }
 
 void SetupHttp::OnRequest(evhttp_request* req, void* self) {
     auto* http = static_cast<SetupHttp*>(self);
     evhttp_add_header(evhttp_request_get_output_headers(req), "Connection", "close");
     const char* path = evhttp_uri_get_path(evhttp_request_get_evhttp_uri(req));
-    const std::string json = "application/json";
     if (evhttp_request_get_command(req) != EVHTTP_REQ_GET) {
-        return Reply(req, 405, json, "{\"error\":\"only GET\"}");
+        return Reply(req, 405, kJsonType, "{\"error\":\"only GET\"}");
     }
     if (path == nullptr || std::strcmp(path, kPath) != 0) {
-        return Reply(req, 404, json, "{\"error\":\"not found\"}");
+        return Reply(req, 404, kJsonType, "{\"error\":\"not found\"}");
     }
     const model::SetupAnswer answer = http->mSetup.answer(path);
     http->mRecorded();
     if (answer.hang) return http->mHeld.hold(req);
-    Answer(req, answer);
-}
-
-void SetupHttp::Answer(evhttp_request* req, const model::SetupAnswer& answer) {
-    Reply(req, answer.status, "application/json", answer.body);
+    Reply(req, answer.status, kJsonType, answer.body);
 }
 
 }  // namespace orvix::sim

@@ -38,7 +38,6 @@ public:
 
 private:
     static void OnRequest(evhttp_request* req, void* self);
-    static void Answer(evhttp_request* req, const model::SetupAnswer& answer);
 
     event_base* const mBase;
     model::SetupService& mSetup;
