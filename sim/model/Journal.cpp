@@ -1,5 +1,7 @@
 #include "sim/model/Journal.h"
 
+#include <algorithm>
+
 #include "sim/model/JsonText.h"
 
 namespace orvix::model {
@@ -33,11 +35,14 @@ Json::Value Journal::logJson() const {
     return out;
 }
 
-void Journal::collectTimeline(std::vector<TimelineEntry>* out) const {
+void Journal::collectTimeline(std::vector<TimelineEntry>* out, uint64_t after) const {
     std::lock_guard<std::mutex> guard(mLock);
-    for (const Item& item : mItems) {
+    // Items are kept in seq order: the new ones are found without reading the old.
+    auto it = std::partition_point(mItems.begin(), mItems.end(),
+                                   [after](const Item& item) { return item.stamp.seq <= after; });
+    for (; it != mItems.end(); ++it) {
         out->push_back(
-            TimelineEntry{item.stamp, mArea, item.entry.isNull() ? item.note : mLine(item.entry)});
+            TimelineEntry{it->stamp, mArea, it->entry.isNull() ? it->note : mLine(it->entry)});
     }
 }
 

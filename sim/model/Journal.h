@@ -30,7 +30,8 @@ public:
 
     // The entries, oldest first.
     Json::Value logJson() const;
-    void collectTimeline(std::vector<TimelineEntry>* out) const;
+    // The timeline lines of the items after seq `after`.
+    void collectTimeline(std::vector<TimelineEntry>* out, uint64_t after = 0) const;
 
 private:
     struct Item {

@@ -28,12 +28,12 @@ void World::reset() {
     mSequencer.reset();
 }
 
-std::vector<TimelineEntry> World::timelineEntries() const {
+std::vector<TimelineEntry> World::timelineEntries(uint64_t after) const {
     std::vector<TimelineEntry> entries;
     for (const Journal* journal :
          {&mBus.journal(), &mSettings.journal(), &mDeviceName.journal(), &mSource.journal(),
           &mUi.journal(), &mReceiver.journal(), &mSetup.journal(), &mSyslog.journal()}) {
-        journal->collectTimeline(&entries);
+        journal->collectTimeline(&entries, after);
     }
     std::sort(entries.begin(), entries.end(), [](const TimelineEntry& a, const TimelineEntry& b) {
         return a.stamp.seq < b.stamp.seq;

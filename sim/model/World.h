@@ -39,8 +39,8 @@ public:
 
     const Sequencer& sequencer() const { return mSequencer; }
 
-    // Every record of every model in seq order.
-    std::vector<TimelineEntry> timelineEntries() const;
+    // Every record of every model after seq `after`, in seq order.
+    std::vector<TimelineEntry> timelineEntries(uint64_t after = 0) const;
     // The same, one line each:
     // "   12     3.201 bus      daemon vemo-1 wrote MID 572 (remote): \"...\"".
     std::vector<std::string> timeline() const;

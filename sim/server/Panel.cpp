@@ -92,6 +92,19 @@ Json::Value NowPlaying(model::World& world, const std::optional<std::string>& al
     return now;
 }
 
+// The state, then the timeline's lines after seq `after`, as server-sent events.
+std::string Events(model::World& world, uint64_t after) {
+    std::string text = "event: state\ndata: " + model::compactJson(PanelSnapshot(world)) + "\n\n";
+    for (const model::TimelineEntry& entry : world.timelineEntries(after)) {
+        Json::Value line(Json::objectValue);
+        line["seq"] = Json::UInt64(entry.stamp.seq);
+        line["area"] = entry.area;
+        line["text"] = entry.text;
+        text += "event: line\ndata: " + model::compactJson(line) + "\n\n";
+    }
+    return text;
+}
+
 }  // namespace
 
 Json::Value PanelSnapshot(model::World& world) {
@@ -200,12 +213,11 @@ void Panel::OnEvents(evhttp_request* req, void* self) {
     bufferevent_set_timeouts(evhttp_connection_get_bufferevent(evhttp_request_get_connection(req)),
                              nullptr, nullptr);
     panel->mStreams.hold(req);
-    const std::vector<model::TimelineEntry> entries = panel->mWorld.timelineEntries();
-    const std::string state =
-        "event: state\ndata: " + model::compactJson(PanelSnapshot(panel->mWorld)) + "\n\n";
-    // A client too slow for this much is cut at the next change, outside evhttp's callback.
-    const size_t from = entries.size() > kHistory ? entries.size() - kHistory : 0;
-    Chunk(req, state + panel->lineEvents(entries, from));
+    // Every record takes the next seq, so the last kHistory lines are those after last -
+    // kHistory. A client too slow for this much is cut at the next change, outside evhttp's
+    // callback.
+    const uint64_t last = panel->mWorld.sequencer().last();
+    Chunk(req, Events(panel->mWorld, last > kHistory ? last - kHistory : 0));
 }
 
 void Panel::OnCli(evhttp_request* req, void* self) {
@@ -236,29 +248,14 @@ void Panel::Chunk(evhttp_request* req, const std::string& text) {
     evbuffer_free(buffer);
 }
 
-std::string Panel::lineEvents(const std::vector<model::TimelineEntry>& entries, size_t from) const {
-    std::string text;
-    for (size_t i = from; i < entries.size(); ++i) {
-        Json::Value line(Json::objectValue);
-        line["seq"] = Json::UInt64(entries[i].stamp.seq);
-        line["area"] = entries[i].area;
-        line["text"] = entries[i].text;
-        text += "event: line\ndata: " + model::compactJson(line) + "\n\n";
-    }
-    return text;
-}
-
 void Panel::publish() {
     const uint64_t last = mWorld.sequencer().last();
     if (last == mPublished) return;
     const uint64_t seen = mPublished;
     mPublished = last;
     if (mStreams.size() == 0) return;
-    const std::vector<model::TimelineEntry> entries = mWorld.timelineEntries();
-    size_t from = entries.size();
-    while (from > 0 && entries[from - 1].stamp.seq > seen) --from;
-    const std::string text = "event: state\ndata: " + model::compactJson(PanelSnapshot(mWorld)) +
-                             "\n\n" + lineEvents(entries, from);
+    // Only what is new: a long run's timeline is not rebuilt at every change.
+    const std::string text = Events(mWorld, seen);
     for (evhttp_request* req : mStreams.all()) {
         Chunk(req, text);
         bufferevent* bev = evhttp_connection_get_bufferevent(evhttp_request_get_connection(req));

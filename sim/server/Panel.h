@@ -55,7 +55,6 @@ private:
     static void OnCli(evhttp_request* req, void* self);
     static void OnOther(evhttp_request* req, void* self);
     static void Chunk(evhttp_request* req, const std::string& text);
-    std::string lineEvents(const std::vector<model::TimelineEntry>& entries, size_t from) const;
 
     model::World& mWorld;
     RunCli mRunCli;
