@@ -58,7 +58,6 @@ Server::Server(ServerOptions options)
           this)) {}
 
 Server::~Server() {
-    mPeers.clear();
     if (mSyslogFd >= 0) ::close(mSyslogFd);
 }
 
