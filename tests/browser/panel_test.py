@@ -56,11 +56,10 @@ def check(b, url):
     until("the event stream", lambda: text("link") == "live")
 
     # A track sent with the CLI: the card shows it and the position the daemon reports.
-    sim("name", "set", "Living Room")
-    sim("env", "set", "TimeZone", "Europe/London")
-    sim("cast", "connect")
-    sim("cast", "status", "--app", "Radio Lanterns")
-    sim("cast", "request-resources")
+    for words in (("name", "set", "Living Room"), ("env", "set", "TimeZone", "Europe/London"),
+                  ("cast", "connect"), ("cast", "status", "--app", "Radio Lanterns"),
+                  ("cast", "request-resources")):
+        sim(*words)
     sim("cast", "media", "--state", "2", "--time", "42", "--stream", "1", "--duration", "215.5",
         "--title", "Quiet Harbour", "--artist", "The Lanterns", "--album", "Night Ferry")
     until("the track on the now-playing card", lambda: [
@@ -90,8 +89,6 @@ def check(b, url):
     until("the play-control event", lambda: any(
         '-> play-control "PAUSE"' in line for line in sim("timeline", "--json")))
     until("the pause command", lambda: calls("SendPlayCommand")[-1:] == [[1]])
-    outcomes = [p.text for p in b.find_elements(By.CLASS_NAME, "status")]
-    assert not any("failed" in outcome for outcome in outcomes), outcomes
 
     errors = [e["message"] for e in b.get_log("browser") if e["level"] == "SEVERE"]
     assert not errors, f"console errors: {errors}"

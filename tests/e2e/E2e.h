@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iomanip>
@@ -79,7 +78,7 @@ inline int UnixSocket(const std::string& path, bool listening = false) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    path.copy(addr.sun_path, sizeof addr.sun_path - 1);
     const auto* at = reinterpret_cast<const sockaddr*>(&addr);
     if (listening ? ::bind(fd, at, sizeof addr) == 0 && ::listen(fd, 16) == 0
                   : ::connect(fd, at, sizeof addr) == 0) {
@@ -145,13 +144,9 @@ protected:
     void TearDown() override {
         EXPECT_TRUE(mDaemon.mPid <= 0 || mDaemon.running()) << "the daemon ended";
         mDaemon.stop(SIGKILL);
-        Json::Value timeline;
-        if (HasFailure() && tryCtl({"timeline", "--json"}, &timeline)) {
-            for (Json::ArrayIndex i = timeline.size() < 80 ? 0 : timeline.size() - 80;
-                 i < timeline.size(); ++i) {
-                std::cerr << timeline[i].asString().substr(0, 300) << "\n";
-            }
-        }
+        // The simulator's timeline joins the logs shown below.
+        if (HasFailure())
+            std::system((ORVIXSIM_PATH " timeline>" + mDir + "/timeline.log").c_str());
         // A sanitizer's report at exit would change the status.
         EXPECT_EQ(mSim.running() ? mSim.stop(SIGTERM) : 0, 0);
         if (HasFailure()) std::system(("tail -c 20000 " + mDir + "/*.log >&2").c_str());

@@ -7,7 +7,6 @@
 #include "tests/fuzz/Fuzz.h"
 
 using namespace orvix::test;
-namespace model = orvix::model;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Daemon& d = NextInput();
@@ -25,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(replies.size() <= 1, "%zu replies to one request", replies.size());
     for (const std::string& text : replies) {
         Json::Value reply;
-        FUZZ_CHECK(model::parseJson(text, &reply) && reply.isObject() && reply.size() == 5 &&
+        FUZZ_CHECK(orvix::model::parseJson(text, &reply) && reply.isObject() && reply.size() == 5 &&
                        reply["status"].isString() && reply["id"].isString() &&
                        reply["device_uuid"].isString(),
                    "reply %s", text.c_str());

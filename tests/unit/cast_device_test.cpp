@@ -2,8 +2,6 @@
 // receiver's records, the play position on the bus, the connection and status handling, the
 // now-playing record on the UI, the multi-room delay; who owns the speaker, play control,
 // volume and mute both ways.
-#include <sys/stat.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -69,7 +67,6 @@ protected:
     }
     std::string track() { return CastControllerPeer::nowPlaying(controller()).trackName; }
 };
-using DeviceTest = CastTest;
 
 }  // namespace
 
@@ -365,7 +362,7 @@ TEST_F(CastTest, MultizoneDelayTextsBecomeMicrosecondsAndARefusalIsRetriedASecon
     EXPECT_EQ(requests(m), (Lines{"[250000]=-1", "[250000]=-1", "[250000]"}));
 }
 
-TEST_F(DeviceTest, GrantReleaseAndSwitchFollowTheOwnershipTable) {
+TEST_F(CastTest, GrantReleaseAndSwitchFollowTheOwnershipTable) {
     ASSERT_TRUE(startDevice());
     Fakes().appWrite(kMidVolume, "47");
     gSourceSwitched = true;  // a grant clears it from any state
@@ -405,7 +402,7 @@ TEST_F(DeviceTest, GrantReleaseAndSwitchFollowTheOwnershipTable) {
     EXPECT_EQ(effects("cast:CastCliSyncVolume", m), Lines{"[30]"});
 }
 
-TEST_F(DeviceTest, EachPlayControlWordGivesExactlyItsActions) {
+TEST_F(CastTest, EachPlayControlWordGivesExactlyItsActions) {
     ASSERT_TRUE(startDevice());
     Fakes().appWrite(kMidCurrentSource, "24");
     const Lines active{"cast:SendPlayCommand[0]", "bus:70=SPEAKER_ACTIVE,24"};
@@ -438,7 +435,7 @@ TEST_F(DeviceTest, EachPlayControlWordGivesExactlyItsActions) {
     }
 }
 
-TEST_F(DeviceTest, WithoutACastControlOnlyTheServiceHearsOfASwitch) {
+TEST_F(CastTest, WithoutACastControlOnlyTheServiceHearsOfASwitch) {
     world().receiver().refuse("Create");
     ASSERT_TRUE(startDevice());
     Fakes().appWrite(kMidCurrentSource, "24");
@@ -454,7 +451,7 @@ TEST_F(DeviceTest, WithoutACastControlOnlyTheServiceHearsOfASwitch) {
     EXPECT_TRUE(gCastMuted);
 }
 
-TEST_F(DeviceTest, CastVolumeAndMuteReachTheServiceAndNoExceptionLeavesTheCallback) {
+TEST_F(CastTest, CastVolumeAndMuteReachTheServiceAndNoExceptionLeavesTheCallback) {
     ASSERT_TRUE(startDevice());
     // clang-format off
     const struct { char what; int32_t value; const char* effect; bool muted; } rows[] = {
@@ -481,7 +478,7 @@ TEST_F(DeviceTest, CastVolumeAndMuteReachTheServiceAndNoExceptionLeavesTheCallba
     EXPECT_TRUE(log.has("handleOnMuteChanges() stopped by an exception: boom", LOG_ERR));
 }
 
-TEST_F(DeviceTest, DeviceVolumeReachesTheReceiverAsAWholeNumberUpTo100AndUnmutesFirst) {
+TEST_F(CastTest, DeviceVolumeReachesTheReceiverAsAWholeNumberUpTo100AndUnmutesFirst) {
     ASSERT_TRUE(startDevice());
     // Text that is no whole number from 0 to 100 gives 30.
     // clang-format off
@@ -509,7 +506,7 @@ TEST_F(DeviceTest, DeviceVolumeReachesTheReceiverAsAWholeNumberUpTo100AndUnmutes
     std::string dir = std::filesystem::temp_directory_path() / "orvix-mixer-XXXXXX";
     ASSERT_NE(mkdtemp(dir.data()), nullptr);
     std::ofstream(dir + "/amixer") << "#!/bin/sh\necho \"$*\" >> '" << dir << "/calls'\n";
-    chmod((dir + "/amixer").c_str(), 0755);
+    std::filesystem::permissions(dir + "/amixer", std::filesystem::perms::owner_all);
     const std::string path = getenv("PATH");
     setenv("PATH", (dir + ":" + path).c_str(), 1);
     gCastMuted = true;
